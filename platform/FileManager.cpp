@@ -1,0 +1,284 @@
+#include "platform/FileManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "platform/PlatformError.h"
+#include "platform/Utf8.h"
+
+namespace fs = std::filesystem;
+
+namespace morvanta {
+
+namespace {
+
+// Closes a descriptor when it leaves scope, unless released.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports close's own failure (where delayed write errors show up).
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+std::string quoted(const fs::path& path) { return "\u201C" + path.string() + "\u201D"; }
+
+// The process's file-creation mask, read without changing it.
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtol(line.c_str() + 6, nullptr, 8));
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& target) {
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throwErrno("write", target);
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+// Follows symbolic links from `path` to the item they finally lead to (which may not exist).
+fs::path resolveLinks(fs::path path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) throw PlatformError("read the link", path, ec);
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    throwErrno("write", path, ELOOP);
+}
+
+// Copies the open file `in` into the open file `out`, preferring the kernel's copy path.
+void copyContents(int in, int out, const fs::path& source, const fs::path& destination) {
+    bool kernelCopy = true;
+    for (;;) {
+        ssize_t n = 0;
+        if (kernelCopy) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            char buffer[1 << 16];
+            n = ::read(in, buffer, sizeof buffer);
+            if (n > 0) writeAll(out, std::string_view(buffer, static_cast<size_t>(n)), destination);
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throwErrno("copy " + quoted(source) + " to", destination);
+        if (n == 0) return;
+    }
+}
+
+void copyFile(const fs::path& source, const fs::path& destination, const struct stat& st) {
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) throwErrno("read", source);
+    Fd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+    if (out.get() < 0) throwErrno("copy " + quoted(source) + " to", destination);
+    try {
+        copyContents(in.get(), out.get(), source, destination);
+        if (::fchmod(out.get(), st.st_mode & 07777) != 0) throwErrno("set the permissions of", destination);
+        if (out.close() != 0) throwErrno("copy " + quoted(source) + " to", destination);
+    } catch (...) {
+        ::unlink(destination.c_str());
+        throw;
+    }
+}
+
+void copyTree(const fs::path& source, const fs::path& destination);
+
+void copyFolder(const fs::path& source, const fs::path& destination, const struct stat& st) {
+    if (::mkdir(destination.c_str(), 0700) != 0) throwErrno("create the folder", destination);
+    try {
+        for (const auto& entry : FileManager::shared().contentsOfDirectory(source)) {
+            copyTree(entry, destination / entry.filename());
+        }
+        if (::chmod(destination.c_str(), st.st_mode & 07777) != 0) throwErrno("set the permissions of", destination);
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(destination, ignored);
+        throw;
+    }
+}
+
+void copyTree(const fs::path& source, const fs::path& destination) {
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0) throwErrno("copy", source);
+    if (S_ISDIR(st.st_mode)) return copyFolder(source, destination, st);
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(source, ec);
+        if (ec) throw PlatformError("read the link", source, ec);
+        if (::symlink(target.c_str(), destination.c_str()) != 0) throwErrno("create the link", destination);
+        return;
+    }
+    copyFile(source, destination, st);
+}
+
+// Writes `bytes` into a fresh temporary file beside `target` and returns its path. The file is
+// flushed to disk and given `mode`. On failure nothing is left behind.
+fs::path writeTemporary(const fs::path& target, std::string_view bytes, mode_t mode) {
+    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".morvanta-tmp-XXXXXX")).string();
+    Fd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (fd.get() < 0) throwErrno("write", target);
+    const fs::path temporary(pattern);
+    try {
+        writeAll(fd.get(), bytes, target);
+        if (::fchmod(fd.get(), mode) != 0) throwErrno("write", target);
+        if (::fsync(fd.get()) != 0) throwErrno("write", target);
+        if (fd.close() != 0) throwErrno("write", target);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    return temporary;
+}
+
+void syncFolder(const fs::path& folder, const fs::path& target) {
+    Fd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) throwErrno("write", target);
+}
+
+}  // namespace
+
+FileManager& FileManager::shared() {
+    static FileManager instance;
+    return instance;
+}
+
+bool FileManager::fileExists(const fs::path& path) const {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<fs::path> FileManager::contentsOfDirectory(const fs::path& path) const {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    if (!dir) throwErrno("list the folder", path);
+    std::vector<fs::path> entries;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) break;
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        entries.push_back(path / name);
+    }
+    if (errno != 0) throwErrno("list the folder", path);
+    return entries;
+}
+
+void FileManager::createDirectory(const fs::path& path) const {
+    fs::path prefix;
+    for (const auto& component : path) {
+        prefix /= component;
+        if (component == prefix.root_path() || component.empty()) continue;
+        if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+        const int error = errno;
+        struct stat st {};
+        if (error == EEXIST && ::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        throwErrno("create the folder", prefix, error == EEXIST ? ENOTDIR : error);
+    }
+}
+
+void FileManager::removeItem(const fs::path& path) const {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec) throw PlatformError("remove", path, ec);
+}
+
+void FileManager::copyItem(const fs::path& source, const fs::path& destination) const {
+    struct stat st {};
+    if (::lstat(destination.c_str(), &st) == 0) {
+        throwErrno("copy " + quoted(source) + " to", destination, EEXIST);
+    }
+    copyTree(source, destination);
+}
+
+void FileManager::setPosixPermissions(const fs::path& path, mode_t mode) const {
+    if (::chmod(path.c_str(), mode) != 0) throwErrno("set the permissions of", path);
+}
+
+std::string FileManager::readBytes(const fs::path& path) const {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throwErrno("read", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwErrno("read", path);
+    if (S_ISDIR(st.st_mode)) throwErrno("read", path, EISDIR);
+    std::string bytes;
+    bytes.resize(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0));
+    size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) bytes.resize(bytes.size() + (size_t{1} << 16));
+        const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throwErrno("read", path);
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
+std::string FileManager::readUtf8(const fs::path& path) const {
+    std::string text = readBytes(path);
+    if (!isValidUtf8(text)) {
+        throw PlatformError("read", path, std::make_error_code(std::errc::illegal_byte_sequence),
+                            "The file is not valid UTF-8 text");
+    }
+    return text;
+}
+
+void FileManager::writeAtomically(const fs::path& path, std::string_view bytes) const {
+    const fs::path target = resolveLinks(path);
+    struct stat st {};
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+    const fs::path temporary = writeTemporary(target, bytes, mode);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        throwErrno("write", target, error);
+    }
+    syncFolder(target.parent_path(), target);
+}
+
+void FileManager::writeUtf8Atomically(const fs::path& path, std::string_view text) const {
+    if (!isValidUtf8(text)) {
+        throw PlatformError("write", path, std::make_error_code(std::errc::illegal_byte_sequence),
+                            "The text is not valid UTF-8");
+    }
+    writeAtomically(path, text);
+}
+
+}  // namespace morvanta

@@ -1,0 +1,62 @@
+#include "services/LaunchAgent.h"
+
+namespace fs = std::filesystem;
+
+namespace morvanta {
+
+namespace {
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string escaped(std::string_view value) {
+    std::string text(value);
+    text = replaceAll(std::move(text), "&", "&amp;");
+    text = replaceAll(std::move(text), "<", "&lt;");
+    text = replaceAll(std::move(text), ">", "&gt;");
+    return replaceAll(std::move(text), "\"", "&quot;");
+}
+
+// `path` as plain path text without a trailing slash.
+std::string pathText(const fs::path& path) {
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+// `folder` + "/" + `name`, as text: `name` is appended even when it holds or starts with a slash.
+std::string appendComponent(const fs::path& folder, const std::string& name) {
+    const std::string base = pathText(folder);
+    return (base == "/" ? std::string() : base) + "/" + name;
+}
+
+std::string stringElement(std::string_view value) { return "<string>" + escaped(value) + "</string>"; }
+
+}  // namespace
+
+std::string launchAgent(std::string_view label, const std::vector<std::string>& arguments,
+                        const std::optional<fs::path>& workingDirectory, const fs::path& logDirectory) {
+    std::string programArguments;
+    for (const auto& argument : arguments) programArguments += stringElement(argument);
+    const std::string workingLine =
+        workingDirectory ? "<key>WorkingDirectory</key>" + stringElement(pathText(*workingDirectory)) : "";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\"><dict>\n"
+           "<key>Label</key>" + stringElement(label) + "\n"
+           "<key>ProgramArguments</key><array>" + programArguments + "</array>\n" +
+           workingLine + "\n"
+           "<key>RunAtLoad</key><true/>\n"
+           "<key>KeepAlive</key><true/>\n"
+           "<key>ThrottleInterval</key><integer>5</integer>\n"
+           "<key>StandardOutPath</key>" + stringElement(appendComponent(logDirectory, std::string(label) + ".log")) + "\n"
+           "<key>StandardErrorPath</key>" + stringElement(appendComponent(logDirectory, std::string(label) + "-error.log")) + "\n"
+           "</dict></plist>";
+}
+
+}  // namespace morvanta
