@@ -74,6 +74,8 @@ private:
 
 // Parses `bytes` as a JSON document whose top level is an object or an array.
 Json parseDocument(std::string_view bytes, const fs::path& file) {
+    // The parser takes a NUL byte for the end of the input; JSON never holds one.
+    if (bytes.find('\0') != std::string_view::npos) refuse(file, "The file holds a NUL byte, which JSON never does");
     Json root;
     GuardedBuilder builder(root);
     try {
