@@ -8,5 +8,5 @@ apt-get install -y --no-install-recommends \
     qt6-base-dev libgl-dev nlohmann-json3-dev libpugixml-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libavahi-client-dev avahi-daemon dbus \
-    xvfb xdotool x11-apps imagemagick fonts-dejavu-core \
+    xvfb xdotool x11-apps x11-utils imagemagick passwd fonts-dejavu-core \
     jq python3 iproute2 util-linux procps
