@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 
 #include "engine/InstallError.h"
 #include "engine/Installer.h"
@@ -74,6 +75,51 @@ TEST_F(InstallerTest, AnInvalidSceneFileStopsBeforeTheProfilesAndTheServices) {
     }
     EXPECT_EQ(readFile(machine.profiles() / "Relay/basic.ini"), "[AdvOut]\nRecType=FFmpeg\n" + relayUrl + "\n");
     EXPECT_TRUE(launchctl.calls().empty());
+}
+
+TEST_F(InstallerTest, SymbolicLinksToSyncedFilesStayLinksAndTheirTargetsAreUpdated) {
+    const fs::path synced = machine.root() / "Synced Folder";
+    writeFile(synced / "Show.json", readFile(machine.scenes() / "Show.json"));
+    writeFile(synced / "relay.ini", readFile(machine.profiles() / "Relay/basic.ini"));
+    const std::string showBefore = readFile(synced / "Show.json");
+    fs::remove(machine.scenes() / "Show.json");
+    fs::remove(machine.profiles() / "Relay/basic.ini");
+    fs::create_symlink(synced / "Show.json", machine.scenes() / "Show.json");
+    fs::create_symlink("../../../../../../../../Synced Folder/relay.ini", machine.profiles() / "Relay/basic.ini");
+    ASSERT_EQ(readFile(machine.profiles() / "Relay/basic.ini"), "[AdvOut]\nRecType=FFmpeg\n" + relayUrl + "\n");
+    install();
+    EXPECT_TRUE(fs::is_symlink(machine.scenes() / "Show.json"));
+    EXPECT_TRUE(fs::is_symlink(machine.profiles() / "Relay/basic.ini"));
+    EXPECT_EQ(Json::parse(readFile(synced / "Show.json"))["modules"]["scripts-tool"].size(), 2u);
+    EXPECT_EQ(readFile(synced / "relay.ini"), "[AdvOut]\nRecType=Standard\n" + relayUrl + "\n");
+    EXPECT_EQ(readFile(machine.scenes() / "Show.json.morvanta-backup-2026-12-11T09-05-07Z"), showBefore);
+    EXPECT_FALSE(fs::is_symlink(machine.scenes() / "Show.json.morvanta-backup-2026-12-11T09-05-07Z"));
+    EXPECT_EQ(test::entryNames(synced), (std::vector<std::string>{"Show.json", "relay.ini"}));
+}
+
+TEST(InstallerHostileHomeTest, AHomePathWithMarkupAndNonAsciiLettersStaysIntact) {
+    test::TestMachine machine;
+    const fs::path home = machine.root() / "Users" / "Ana \"Q\" O'Neil & <Co> Grabaci\u00F3n";
+    machine.installObs();
+    fs::create_directories(home.parent_path());
+    fs::rename(machine.home(), home);
+    test::FakeLaunchctl launchctl(machine.root() / "launchctl");
+    Installer(FileManager::shared(), home, machine.host()).install();
+
+    const PathLayout layout(home);
+    pugi::xml_document relay;
+    ASSERT_TRUE(relay.load_file(layout.relayAgentDefinitionFile.c_str()));
+    std::vector<std::string> arguments;
+    for (pugi::xml_node key : relay.child("plist").child("dict").children("key")) {
+        if (std::string(key.child_value()) != "ProgramArguments") continue;
+        for (pugi::xml_node item : key.next_sibling().children("string")) arguments.push_back(item.child_value());
+    }
+    EXPECT_EQ(arguments, (std::vector<std::string>{layout.relayExecutable.string(), layout.relayConfiguration.string()}));
+    const auto calls = launchctl.calls();
+    ASSERT_EQ(calls.size(), 7u);
+    EXPECT_EQ(calls[1], (std::vector<std::string>{"bootstrap", "gui/501", layout.relayAgentDefinitionFile.string()}));
+    const Json scene = Json::parse(readFile(layout.sceneCollectionFolder / "Untitled.json"));
+    EXPECT_EQ(scene["modules"]["scripts-tool"][0]["path"], layout.outputScript.string());
 }
 
 }  // namespace
