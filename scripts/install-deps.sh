@@ -16,4 +16,4 @@ apt-get install -y --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libavahi-client-dev avahi-daemon avahi-utils dbus \
     xvfb xdotool x11-apps x11-utils imagemagick passwd fonts-dejavu-core \
-    jq python3 iproute2 util-linux procps
+    clang libclang-rt-dev jq python3 iproute2 util-linux procps

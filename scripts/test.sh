@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Builds the program from scratch twice (plain, then with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both builds. Fails when any test fails.
+# Builds the program from scratch and runs every test: a plain build, an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, a ThreadSanitizer build of the threaded parts (the install
+# flow, the runner, the stand-ins), and a bounded libFuzzer run of each fuzz target.
+# Fails when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
-run_build() {
+configure() {
     local dir=$1
     shift
     rm -rf "$dir"
     cmake -S . -B "$dir" -G Ninja "$@"
-    cmake --build "$dir"
-    ctest --test-dir "$dir" --output-on-failure --timeout 600
 }
 
-run_build build/test -DCMAKE_BUILD_TYPE=Debug
+configure build/test -DCMAKE_BUILD_TYPE=Debug
+cmake --build build/test
+ctest --test-dir build/test --output-on-failure --timeout 1200
+
+configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DMORVANTA_SANITIZE=ON
+cmake --build build/sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DMORVANTA_SANITIZE=ON
+    ctest --test-dir build/sanitize --output-on-failure --timeout 1200
+
+configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DMORVANTA_TSAN=ON
+cmake --build build/tsan --target flow_tests unit_tests standin_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure --timeout 600 \
+    -R '^(InstallFlow|ThreadedInstallFlow|RunnerTest|LaunchctlTest|DnsSdTest)'
+
+bash scripts/fuzz.sh 15

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <thread>
 #include <map>
 #include <set>
 
@@ -286,6 +289,55 @@ TEST_F(InstallFlowTest, AnUnknownFailureStillReachesTheWindow) {
     platform.finishInstalling();
     EXPECT_EQ(flow.state(), InstallFlow::State::failed);
     EXPECT_FALSE(view.status.empty());
+}
+
+// Background work on a real thread, closures handed back through a locked queue that the test's
+// main thread serves, as the window's event loop does.
+class ThreadedPlatform : public FakePlatform {
+public:
+    ~ThreadedPlatform() override {
+        for (auto& worker : workers) worker.join();
+    }
+    void runInBackground(std::function<void()> work) override { workers.emplace_back(std::move(work)); }
+    void postToMain(std::function<void()> closure) override {
+        std::lock_guard lock(mutex);
+        posted.push_back(std::move(closure));
+        ready.notify_one();
+    }
+    // Waits for one posted closure and runs it on the calling thread.
+    void serveOne() {
+        std::unique_lock lock(mutex);
+        ready.wait(lock, [this] { return !posted.empty(); });
+        auto closure = std::move(posted.front());
+        posted.pop_front();
+        lock.unlock();
+        closure();
+    }
+
+    std::vector<std::thread> workers;
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<std::function<void()>> posted;
+};
+
+TEST(ThreadedInstallFlowTest, TheOutcomeComesBackThroughOneQueuedCall) {
+    for (const bool succeeds : {true, false}) {
+        FakeView view;
+        ThreadedPlatform platform;
+        std::thread::id installThread;
+        InstallFlow flow(view, platform,
+                         [&] {
+                             installThread = std::this_thread::get_id();
+                             if (!succeeds) throw InstallError::noScenes();
+                         },
+                         {"/Applications/OBS.app"});
+        flow.beginInstall();
+        platform.serveOne();
+        EXPECT_NE(installThread, std::this_thread::get_id());
+        EXPECT_EQ(flow.state(), succeeds ? InstallFlow::State::installed : InstallFlow::State::failed);
+        std::lock_guard lock(platform.mutex);
+        EXPECT_TRUE(platform.posted.empty()) << "exactly one closure";
+    }
 }
 
 }  // namespace

@@ -61,7 +61,11 @@ protected:
         return ctl({"bootstrap", domain, define(label, script, throttle, runAtLoad).string()});
     }
     std::string print(const std::string& label) { return ctl({"print", domain + "/" + label}).output; }
-    std::string log(const std::string& label) { return test::readFile(dir.path() / "logs" / (label + ".log")); }
+    // The agent's output log so far; empty until the program has opened it.
+    std::string log(const std::string& label) {
+        const fs::path path = dir.path() / "logs" / (label + ".log");
+        return fs::exists(path) ? test::readFile(path) : std::string();
+    }
 
     test::TempDir dir;
     fs::path state;
