@@ -9,6 +9,7 @@
 #   simulated-mac.sh BUILD_DIR MODE [OUTPUT_DIR]
 #     test        end-to-end installation with OBS running, checked; exits non-zero on a failure
 #     test-no-obs the same without OBS installed: the run must fail and write nothing
+#     repeat      50 installations in a row by the engine; no stray process, no descriptor leak
 #     demo        the installer on your display (or under Xvfb, pressed automatically)
 set -euo pipefail
 
@@ -229,8 +230,29 @@ run_demo() {
     echo "Screenshots and logs are in $OUT"
 }
 
+run_repeat() {
+    install -m 0755 "$BUILD/tests/tools/repeat_install" "$R/usr/local/bin/repeat_install"
+    check "50 installations in a row" sh -c "chroot --userspec=ana:ana '$R' env -i HOME=/Users/ana PATH=/usr/bin:/bin \
+        /usr/local/bin/repeat_install 50 /Applications/MorvantaInstaller.app/Contents/Resources > '$OUT/repeat.log' 2>&1"
+    tail -3 "$OUT/repeat.log"
+    chroot "$R" ps -u ana -o pid=,comm= > "$OUT/processes.txt" || true
+    check "exactly two supervisors" test "$(grep -c ' launchctl$' "$OUT/processes.txt")" = 2
+    check "one relay program" test "$(grep -c ' mediamtx$' "$OUT/processes.txt")" = 1
+    check "no stray process" test -z "$(grep -v -e ' launchctl$' -e ' mediamtx$' -e ' dns-sd$' "$OUT/processes.txt")"
+    local stamps reference=""
+    for scene in Untitled Show; do
+        stamps=$(ls "$SCENES" | sed -n "s/^$scene.json.morvanta-backup-//p" | sort | tr '\n' ' ')
+        [ -n "$reference" ] || reference=$stamps
+        check "$scene.json has one backup per run stamp" test "$stamps" = "$reference"
+    done
+    check "backups carry at least one stamp" test -n "$reference"
+    check "relay profile backed up once" test "$(backups "$OBS_CONFIG/basic/profiles/Relay/basic.ini")" = 1
+    check "launchctl reports the relay running" relay_running
+}
+
 case "$MODE" in
     test) run_test ;;
+    repeat) run_repeat ;;
     test-no-obs) run_test_without_obs ;;
     demo) run_demo; exit 0 ;;
     *) echo "unknown mode $MODE" >&2; exit 2 ;;
