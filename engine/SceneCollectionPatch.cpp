@@ -1,118 +1,238 @@
 #include "engine/SceneCollectionPatch.h"
 
-#include <cmath>
+#include <algorithm>
+#include <charconv>
 #include <ctime>
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "engine/InstallError.h"
 #include "engine/PathLayout.h"
 #include "platform/PlatformError.h"
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
+namespace dom = simdjson::dom;
+
+// All JSON handling of the installer is in this file: parsing with simdjson, and a writer of our
+// own that pretty-prints with the keys of every object sorted and every value written back as it
+// was read.
 
 namespace morvanta {
 
 namespace {
 
 constexpr std::string_view scriptName = "morvanta-monitor-output.lua";
-
-// Thrown inside the parser to stop it with our own reason.
-struct JsonRefusal {
-    std::string reason;
-};
-
-// Builds the document like the library's own DOM builder, and refuses nesting deeper than
-// maxJsonDepth and numbers that do not fit a double (which could not be written back).
-class GuardedBuilder {
-public:
-    explicit GuardedBuilder(Json& root) : dom_(root, true) {}
-
-    bool null() { return dom_.null(); }
-    bool boolean(bool value) { return dom_.boolean(value); }
-    bool number_integer(Json::number_integer_t value) { return dom_.number_integer(value); }
-    bool number_unsigned(Json::number_unsigned_t value) { return dom_.number_unsigned(value); }
-    bool number_float(Json::number_float_t value, const Json::string_t& text) {
-        if (!std::isfinite(value)) throw JsonRefusal{"The number " + text + " is too large"};
-        return dom_.number_float(value, text);
-    }
-    bool string(Json::string_t& value) { return dom_.string(value); }
-    bool binary(Json::binary_t& value) { return dom_.binary(value); }
-    bool start_object(std::size_t size) { return enter() && dom_.start_object(size); }
-    bool key(Json::string_t& value) { return dom_.key(value); }
-    bool end_object() { return leave() && dom_.end_object(); }
-    bool start_array(std::size_t size) { return enter() && dom_.start_array(size); }
-    bool end_array() { return leave() && dom_.end_array(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
-        throw JsonRefusal{withoutLibraryPrefix(error.what())};
-    }
-
-private:
-    bool enter() {
-        if (++depth_ > maxJsonDepth) {
-            throw JsonRefusal{"The JSON is nested more than " + std::to_string(maxJsonDepth) + " levels deep"};
-        }
-        return true;
-    }
-    bool leave() {
-        --depth_;
-        return true;
-    }
-    // The library's messages start with "[json.exception.parse_error.101] ".
-    static std::string withoutLibraryPrefix(const std::string& message) {
-        const auto end = message.find("] ");
-        return message.rfind("[json.exception", 0) == 0 && end != std::string::npos ? message.substr(end + 2) : message;
-    }
-
-    nlohmann::detail::json_sax_dom_parser<Json> dom_;
-    int depth_ = 0;
-};
+constexpr int indentWidth = 4;
 
 [[noreturn]] void refuse(const fs::path& file, const std::string& reason) {
     throw PlatformError("read the scene collection", file, std::make_error_code(std::errc::invalid_argument), reason);
 }
 
-// Parses `bytes` as a JSON document whose top level is an object or an array.
-Json parseDocument(std::string_view bytes, const fs::path& file) {
-    // The parser takes a NUL byte for the end of the input; JSON never holds one.
-    if (bytes.find('\0') != std::string_view::npos) refuse(file, "The file holds a NUL byte, which JSON never does");
-    Json root;
-    GuardedBuilder builder(root);
-    try {
-        Json::sax_parse(bytes.begin(), bytes.end(), &builder, nlohmann::detail::input_format_t::json, true, false);
-    } catch (const JsonRefusal& refusal) {
-        refuse(file, refusal.reason);
+std::string describe(simdjson::error_code error) {
+    switch (error) {
+        case simdjson::DEPTH_ERROR:
+            return "The JSON is nested more than " + std::to_string(maxJsonDepth) + " levels deep";
+        case simdjson::EMPTY:
+            return "The file is empty";
+        case simdjson::UTF8_ERROR:
+            return "The file is not valid UTF-8 text";
+        case simdjson::NUMBER_ERROR:
+            return "The JSON holds a number that is too large to keep exactly";
+        default:
+            return std::string("The file is not valid JSON (") + simdjson::error_message(error) + ")";
     }
-    if (!root.is_object() && !root.is_array()) refuse(file, "The top level is not a JSON object or array");
-    return root;
 }
 
-bool isOurEntry(const Json& entry) {
-    const auto path = entry.find("path");
-    return path != entry.end() && path->is_string() &&
-           path->get_ref<const std::string&>().find(scriptName) != std::string::npos;
-}
+// Writes a parsed document back as pretty-printed JSON with sorted keys.
+class Writer {
+public:
+    // One list of members per nesting level, made up front so that a reference to one level's
+    // list stays valid while deeper levels are written.
+    explicit Writer(size_t expectedSize) : scratch_(maxJsonDepth + 2) { out_.reserve(expectedSize + expectedSize / 2); }
 
-bool isListOfObjects(const Json& value) {
-    if (!value.is_array()) return false;
-    for (const auto& element : value) {
-        if (!element.is_object()) return false;
+    std::string take() { return std::move(out_); }
+
+    void value(dom::element element, int depth) {
+        switch (element.type()) {
+            case dom::element_type::OBJECT: return object(dom::object(element), depth);
+            case dom::element_type::ARRAY: return array(dom::array(element), depth);
+            case dom::element_type::STRING: return string(std::string_view(element));
+            case dom::element_type::INT64: return integer(int64_t(element));
+            case dom::element_type::UINT64: return integer(uint64_t(element));
+            case dom::element_type::DOUBLE: return floating(double(element));
+            case dom::element_type::BOOL: return raw(bool(element) ? "true" : "false");
+            case dom::element_type::NULL_VALUE: return raw("null");
+        }
     }
-    return true;
+
+    // Writes `members` (any order, duplicates allowed: the last one counts) as an object. A member
+    // named `replaced` is written by `replacement` instead, and added when absent.
+    template <typename Replacement>
+    void object(dom::object members, int depth, std::string_view replaced, Replacement* replacement) {
+        auto& fields = scratch(depth);
+        for (auto field : members) fields.emplace_back(field.key, field.value);
+        if (replacement != nullptr) fields.emplace_back(replaced, dom::element());
+        std::stable_sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        out_ += '{';
+        bool first = true;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i + 1 < fields.size() && fields[i + 1].first == fields[i].first) continue;
+            separator(first, depth + 1);
+            string(fields[i].first);
+            out_ += ": ";
+            if (replacement != nullptr && fields[i].first == replaced) {
+                (*replacement)(depth + 1);
+            } else {
+                value(fields[i].second, depth + 1);
+            }
+        }
+        close(first, depth, '}');
+        fields.clear();
+    }
+
+    void object(dom::object members, int depth) { object<void(int)>(members, depth, {}, nullptr); }
+
+    void array(dom::array elements, int depth) {
+        out_ += '[';
+        bool first = true;
+        for (dom::element element : elements) {
+            separator(first, depth + 1);
+            value(element, depth + 1);
+        }
+        close(first, depth, ']');
+    }
+
+    // Opens the next element of an array or object on its own line.
+    void separator(bool& first, int depth) {
+        if (!first) out_ += ',';
+        first = false;
+        newline(depth);
+    }
+
+    void close(bool empty, int depth, char bracket) {
+        if (!empty) newline(depth);
+        out_ += bracket;
+    }
+
+    void newline(int depth) {
+        out_ += '\n';
+        out_.append(static_cast<size_t>(depth * indentWidth), ' ');
+    }
+
+    void raw(std::string_view text) { out_ += text; }
+
+    void string(std::string_view text) {
+        out_ += '"';
+        size_t start = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c >= 0x20 && c != '"' && c != '\\') continue;
+            out_.append(text.substr(start, i - start));
+            escape(c);
+            start = i + 1;
+        }
+        out_.append(text.substr(start));
+        out_ += '"';
+    }
+
+    template <typename Integer>
+    void integer(Integer number) {
+        char digits[24];
+        const auto result = std::to_chars(digits, digits + sizeof digits, number);
+        out_.append(digits, result.ptr);
+    }
+
+    // The shortest text that reads back as the same double, always recognisable as a float.
+    void floating(double number) {
+        char digits[32];
+        const auto result = std::to_chars(digits, digits + sizeof digits, number);
+        const std::string_view text(digits, static_cast<size_t>(result.ptr - digits));
+        out_ += text;
+        if (text.find_first_of(".eE") == std::string_view::npos) out_ += ".0";
+    }
+
+private:
+    void escape(unsigned char c) {
+        switch (c) {
+            case '"': out_ += "\\\""; return;
+            case '\\': out_ += "\\\\"; return;
+            case '\b': out_ += "\\b"; return;
+            case '\f': out_ += "\\f"; return;
+            case '\n': out_ += "\\n"; return;
+            case '\r': out_ += "\\r"; return;
+            case '\t': out_ += "\\t"; return;
+            default: {
+                static const char hex[] = "0123456789abcdef";
+                const char code[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+                out_.append(code, sizeof code);
+            }
+        }
+    }
+
+    std::vector<std::pair<std::string_view, dom::element>>& scratch(int depth) {
+        return scratch_.at(static_cast<size_t>(depth));
+    }
+
+    std::string out_;
+    std::vector<std::vector<std::pair<std::string_view, dom::element>>> scratch_;
+};
+
+bool isOurEntry(dom::element entry) {
+    std::string_view path;
+    return !entry["path"].get(path) && path.find(scriptName) != std::string_view::npos;
 }
 
-Json takeScripts(Json& modules) {
-    const auto found = modules.find("scripts-tool");
-    if (found == modules.end() || !isListOfObjects(*found)) return Json::array();
-    Json scripts = Json::array();
-    for (auto& entry : *found) {
-        if (!isOurEntry(entry)) scripts.push_back(std::move(entry));
+// The "scripts-tool" list when it is an array of objects only; anything else counts as absent.
+std::optional<dom::array> scriptsOf(dom::object modules) {
+    dom::array scripts;
+    if (modules["scripts-tool"].get(scripts)) return std::nullopt;
+    for (dom::element entry : scripts) {
+        if (!entry.is_object()) return std::nullopt;
     }
     return scripts;
 }
 
-Json scriptEntry(const std::string& outputScriptPath) {
-    return Json{{"path", outputScriptPath}, {"settings", Json{{"enabled", true}, {"profile_name", ""}}}};
+void writeScripts(Writer& writer, std::optional<dom::array> scripts, const std::string& outputScriptPath, int depth) {
+    writer.raw("[");
+    bool first = true;
+    if (scripts) {
+        for (dom::element entry : *scripts) {
+            if (isOurEntry(entry)) continue;
+            writer.separator(first, depth + 1);
+            writer.value(entry, depth + 1);
+        }
+    }
+    writer.separator(first, depth + 1);
+    writer.raw("{");
+    writer.newline(depth + 2);
+    writer.raw("\"path\": ");
+    writer.string(outputScriptPath);
+    writer.raw(",");
+    writer.newline(depth + 2);
+    writer.raw("\"settings\": {");
+    writer.newline(depth + 3);
+    writer.raw("\"enabled\": true,");
+    writer.newline(depth + 3);
+    writer.raw("\"profile_name\": \"\"");
+    writer.newline(depth + 2);
+    writer.raw("}");
+    writer.newline(depth + 1);
+    writer.raw("}");
+    writer.close(false, depth, ']');
+}
+
+void writeModules(Writer& writer, std::optional<dom::object> modules, const std::string& outputScriptPath, int depth) {
+    const auto scripts = modules ? scriptsOf(*modules) : std::nullopt;
+    auto writeList = [&](int at) { writeScripts(writer, scripts, outputScriptPath, at); };
+    if (!modules) {
+        writer.raw("{");
+        writer.newline(depth + 1);
+        writer.string("scripts-tool");
+        writer.raw(": ");
+        writeList(depth + 1);
+        writer.close(false, depth, '}');
+        return;
+    }
+    writer.object(*modules, depth, "scripts-tool", &writeList);
 }
 
 }  // namespace
@@ -127,16 +247,23 @@ std::string makeBackupStamp(std::chrono::system_clock::time_point time) {
 }
 
 std::string patchedSceneCollection(std::string_view bytes, const fs::path& file, const std::string& outputScriptPath) {
-    Json root = parseDocument(bytes, file);
-    if (!root.is_object()) throw InstallError::command("Invalid OBS scene file: " + file.filename().string());
-    Json modules = Json::object();
-    const auto found = root.find("modules");
-    if (found != root.end() && found->is_object()) modules = std::move(*found);
-    Json scripts = takeScripts(modules);
-    scripts.push_back(scriptEntry(outputScriptPath));
-    modules["scripts-tool"] = std::move(scripts);
-    root["modules"] = std::move(modules);
-    return root.dump(4, ' ', false, Json::error_handler_t::strict);
+    if (bytes.find('\0') != std::string_view::npos) refuse(file, "The file holds a NUL byte, which JSON never does");
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    dom::parser parser;
+    if (const auto error = parser.allocate(bytes.size(), maxJsonDepth)) refuse(file, describe(error));
+    const simdjson::padded_string padded(bytes);
+    dom::element root;
+    if (const auto error = parser.parse(padded).get(root)) refuse(file, describe(error));
+    if (root.is_array()) throw InstallError::command("Invalid OBS scene file: " + file.filename().string());
+    if (!root.is_object()) refuse(file, "The top level is not a JSON object or array");
+
+    dom::object modulesObject;
+    const std::optional<dom::object> modules =
+        root["modules"].get(modulesObject) ? std::nullopt : std::optional<dom::object>(modulesObject);
+    Writer writer(bytes.size());
+    auto writeModulesMember = [&](int depth) { writeModules(writer, modules, outputScriptPath, depth); };
+    writer.object(dom::object(root), 0, "modules", &writeModulesMember);
+    return writer.take();
 }
 
 void patchSceneCollections(const FileManager& fm, const std::vector<fs::path>& collections,

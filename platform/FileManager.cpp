@@ -150,7 +150,9 @@ void copyTree(const fs::path& source, const fs::path& destination) {
 // Writes `bytes` into a fresh temporary file beside `target` and returns its path. The file is
 // flushed to disk and given `mode`. On failure nothing is left behind.
 fs::path writeTemporary(const fs::path& target, std::string_view bytes, mode_t mode) {
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".morvanta-tmp-XXXXXX")).string();
+    std::string name(".");
+    name.append(target.filename().string()).append(".morvanta-tmp-XXXXXX");
+    std::string pattern = (target.parent_path() / name).string();
     Fd fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.get() < 0) throwErrno("write", target);
     const fs::path temporary(pattern);

@@ -12,7 +12,7 @@ fi
 apt-get update
 apt-get install -y --no-install-recommends \
     cmake ninja-build g++ pkg-config \
-    qt6-base-dev libgl-dev nlohmann-json3-dev libpugixml-dev \
+    qt6-base-dev libgl-dev nlohmann-json3-dev libsimdjson-dev libpugixml-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libavahi-client-dev avahi-daemon avahi-utils dbus \
     xvfb xdotool x11-apps x11-utils imagemagick passwd fonts-dejavu-core \

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace morvanta::bench {
+
+// An OBS-like scene collection of about `bytes` bytes: many sources with nested settings and
+// filters, scenes with items, and a scripts-tool list.
+std::string generateSceneCollection(size_t bytes);
+
+// Runs `argv` (no shell) with its output discarded and waits; returns the exit status.
+int runQuietly(const std::vector<std::string>& argv);
+
+// The peak resident memory, in bytes, of `argv` run as a child process.
+long peakMemoryOf(const std::vector<std::string>& argv);
+
+// A fresh folder under the temporary folder, removed at the end.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace morvanta::bench
