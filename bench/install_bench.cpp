@@ -1,0 +1,127 @@
+// The whole installation over a realistic home (5 collections of 1 MB, 3 profiles, a 40 MB relay
+// executable as payload) with the stand-in launchctl, split into its file work and its seven
+// launchctl commands, beside the floor: copying the payload bytes and starting a trivial program
+// seven times.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "bench/BenchSupport.h"
+#include "engine/Installer.h"
+#include "engine/PayloadDeployment.h"
+#include "engine/Preflight.h"
+#include "engine/ProfilePatch.h"
+#include "engine/SceneCollectionPatch.h"
+#include "platform/Subprocess.h"
+#include "services/ServiceRegistration.h"
+
+namespace fs = std::filesystem;
+using namespace morvanta;
+
+namespace {
+
+class NoApplications : public Workspace {
+public:
+    std::vector<RunningApplication> runningApplications() const override { return {}; }
+};
+
+void write(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The machine every benchmark of this file works on.
+struct Machine {
+    Machine() {
+        ::setenv("MORVANTA_LAUNCHD_STATE", (dir.path() / "launchd").c_str(), 1);
+        fs::create_directories(dir.path() / "Applications/OBS.app");
+        const fs::path resources = dir.path() / "Resources";
+        fs::create_directories(resources);
+        fs::copy_file(fs::path(BUNDLE_RESOURCES) / "mediamtx", resources / "mediamtx");
+        fs::copy_file(fs::path(BUNDLE_RESOURCES) / "mediamtx.yml", resources / "mediamtx.yml");
+        fs::copy_file(fs::path(BUNDLE_RESOURCES) / "morvanta-monitor-output.lua", resources / "morvanta-monitor-output.lua");
+        fs::resize_file(resources / "mediamtx", 40'000'000);  // a working executable, padded to 40 MB
+        const fs::path config = home / "Library/Application Support/obs-studio";
+        write(config / "user.ini", "[General]\n");
+        for (int i = 0; i < 5; ++i) write(config / ("basic/scenes/Scene " + std::to_string(i) + ".json"), bench::generateSceneCollection(1'000'000));
+        write(config / "basic/profiles/Relay/basic.ini", "[AdvOut]\nRecType=FFmpeg\nFFURL=srt://127.0.0.1:8890?streamid=publish:morvanta\n");
+        write(config / "basic/profiles/Stream/basic.ini", "[AdvOut]\nRecType=Standard\n");
+        write(config / "basic/profiles/Other/basic.ini", "[AdvOut]\nRecType=FFmpeg\nFFURL=file:///tmp/x.mkv\n");
+        host.workspace = &workspace;
+        host.resourceFolder = resources;
+        host.obsApplication = dir.path() / "Applications/OBS.app";
+        host.obsStudioApplication = host.obsApplication;
+        host.launchctl = STANDIN_LAUNCHCTL;
+        host.userId = ::getuid();
+        host.now = [] { return std::chrono::system_clock::now(); };
+    }
+    ~Machine() {
+        const std::string domain = "gui/" + std::to_string(::getuid()) + "/";
+        runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.relay"});
+        runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.discovery"});
+    }
+
+    bench::ScratchDir dir;
+    fs::path home = dir.path() / "home";
+    NoApplications workspace;
+    Host host;
+};
+
+Machine& machine() {
+    static Machine instance;
+    return instance;
+}
+
+void fileWork(benchmark::State& state) {
+    Machine& m = machine();
+    const PathLayout layout(m.home);
+    const FileManager& fm = FileManager::shared();
+    for (auto _ : state) {
+        const auto collections = runPreflight(fm, m.host, layout);
+        createInstallFolders(fm, layout);
+        deployPayloadFiles(fm, m.host, layout);
+        const std::string stamp = makeBackupStamp(m.host.now());
+        patchSceneCollections(fm, collections, layout.outputScript.string(), stamp);
+        patchProfiles(fm, layout, stamp);
+    }
+}
+
+void launchctlCommands(benchmark::State& state) {
+    Machine& m = machine();
+    const PathLayout layout(m.home);
+    for (auto _ : state) registerServices(FileManager::shared(), m.host, layout);
+}
+
+void wholeInstall(benchmark::State& state) {
+    Machine& m = machine();
+    for (auto _ : state) Installer(FileManager::shared(), m.home, m.host).install();
+}
+
+void floorCopyPayload(benchmark::State& state) {
+    Machine& m = machine();
+    const fs::path target = m.dir.path() / "floor";
+    for (auto _ : state) {
+        fs::remove_all(target);
+        fs::create_directories(target);
+        for (const auto& entry : fs::directory_iterator(*m.host.resourceFolder)) {
+            fs::copy_file(entry.path(), target / entry.path().filename());
+        }
+    }
+}
+
+void floorSevenStarts(benchmark::State& state) {
+    for (auto _ : state) {
+        for (int i = 0; i < 7; ++i) runProcess("/bin/true", {});
+    }
+}
+
+}  // namespace
+
+BENCHMARK(fileWork)->Name("install/file_work")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(launchctlCommands)->Name("install/seven_launchctl_commands")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(wholeInstall)->Name("install/whole")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(floorCopyPayload)->Name("floor/copy_payload_bytes")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(floorSevenStarts)->Name("floor/seven_starts_of_true")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_MAIN();
