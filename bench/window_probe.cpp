@@ -1,0 +1,114 @@
+// The window's main thread during an installation, under Qt's offscreen platform: a probe timer
+// due every millisecond measures the longest time the main thread could not handle events, from
+// the press of the button to the end of the installation; and the time from the moment a running
+// OBS quits to the moment the window starts installing.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "app/InstallerApp.h"
+#include "bench/BenchSupport.h"
+#include "platform/Subprocess.h"
+
+namespace fs = std::filesystem;
+using namespace morvanta;
+
+extern char** environ;
+
+namespace {
+
+void write(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+pid_t startFakeObs(const fs::path& home) {
+    const std::string executable = std::string(FAKE_OBS_BUNDLE) + "/Contents/MacOS/OBS";
+    std::string homeVariable = "HOME=" + home.string();
+    std::string quitLate = "quit-after=1";
+    char* argv[] = {const_cast<char*>(executable.c_str()), quitLate.data(), nullptr};
+    char* envp[] = {homeVariable.data(), nullptr};
+    pid_t pid = 0;
+    posix_spawn(&pid, executable.c_str(), nullptr, nullptr, argv, envp);
+    return pid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    bench::ScratchDir dir;
+    ::setenv("MORVANTA_LAUNCHD_STATE", (dir.path() / "launchd").c_str(), 1);
+    const fs::path home = dir.path() / "home";
+    const fs::path config = home / "Library/Application Support/obs-studio";
+    write(config / "user.ini", "");
+    for (int i = 0; i < 5; ++i) write(config / ("basic/scenes/S" + std::to_string(i) + ".json"), bench::generateSceneCollection(1'000'000));
+
+    Host host = Host::system();
+    host.resourceFolder = BUNDLE_RESOURCES;
+    host.obsApplication = FAKE_OBS_BUNDLE;
+    host.obsStudioApplication = FAKE_OBS_BUNDLE;
+    host.launchctl = STANDIN_LAUNCHCTL;
+    InstallerApp app(host, home);
+    app.applicationDidFinishLaunching();
+
+    const pid_t obs = startFakeObs(dir.path());
+    for (int i = 0; i < 200 && !fs::exists(dir.path() / "fake-obs.log"); ++i) ::usleep(10000);
+    std::atomic<qint64> obsGoneAt{-1};
+    QElapsedTimer clock;
+    clock.start();
+    std::thread reaper([&] {
+        ::waitpid(obs, nullptr, 0);
+        obsGoneAt = clock.nsecsElapsed();
+    });
+
+    // Accepts the confirmation as a user would.
+    QTimer accept;
+    QObject::connect(&accept, &QTimer::timeout, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box != nullptr && box->isVisible() && box->defaultButton() != nullptr) box->defaultButton()->click();
+        }
+    });
+    accept.start(20);
+
+    qint64 last = -1;
+    qint64 longest = 0;
+    qint64 installingAt = -1;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (last >= 0) longest = std::max(longest, now - last);
+        last = now;
+        if (installingAt < 0 && app.status()->text().startsWith("Installing")) installingAt = now;
+        if (app.flow().state() == InstallFlow::State::installed || app.flow().state() == InstallFlow::State::failed) {
+            QApplication::quit();
+        }
+    });
+    probe.start(1);
+    QTimer::singleShot(50, [&] { app.button()->click(); });
+    QApplication::exec();
+    reaper.join();
+
+    const bool installed = app.flow().state() == InstallFlow::State::installed;
+    std::printf("window/installation_outcome        %s\n", installed ? "installed" : app.status()->text().toUtf8().constData());
+    std::printf("window/longest_main_thread_stall   %.1f ms (goal: at most 50 ms)\n", static_cast<double>(longest) / 1e6);
+    std::printf("window/obs_quit_to_installing      %.1f ms (goal: within one 250 ms step)\n",
+                static_cast<double>(installingAt - obsGoneAt) / 1e6);
+    const std::string domain = "gui/" + std::to_string(::getuid()) + "/";
+    runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.relay"});
+    runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.discovery"});
+    return installed ? 0 : 1;
+}
