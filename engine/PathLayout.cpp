@@ -1,6 +1,7 @@
 #include "engine/PathLayout.h"
 
 #include "engine/Labels.h"
+#include "engine/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -8,17 +9,10 @@ namespace morvanta {
 
 namespace {
 
-// `path` without a trailing slash (the root stays "/").
-fs::path withoutTrailingSlash(const fs::path& path) {
-    std::string text = path.string();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 PathLayout::PathLayout(const fs::path& homeFolder)
-    : home(withoutTrailingSlash(homeFolder)),
+    : home(plainPath(homeFolder)),
       obsConfigurationFolder(home / "Library/Application Support/obs-studio"),
       obsUserSettingsFile(obsConfigurationFolder / "user.ini"),
       sceneCollectionFolder(obsConfigurationFolder / "basic/scenes"),

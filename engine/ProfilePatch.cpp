@@ -1,5 +1,7 @@
 #include "engine/ProfilePatch.h"
 
+#include "engine/Text.h"
+
 namespace fs = std::filesystem;
 
 namespace morvanta {
@@ -10,25 +12,12 @@ constexpr std::string_view recordingTypeMarker = "RecType=FFmpeg";
 constexpr std::string_view relayOutputMarker = "FFURL=srt://127.0.0.1:8890?streamid=publish:morvanta";
 constexpr std::string_view standardRecordingType = "RecType=Standard";
 
-std::string replaceAll(std::string_view text, std::string_view from, std::string_view to) {
-    std::string result;
-    result.reserve(text.size() + 8);
-    size_t start = 0;
-    for (size_t found = text.find(from); found != std::string_view::npos; found = text.find(from, start)) {
-        result.append(text.substr(start, found - start));
-        result.append(to);
-        start = found + from.size();
-    }
-    result.append(text.substr(start));
-    return result;
-}
-
 }  // namespace
 
 std::optional<std::string> patchedProfileSettings(std::string_view text) {
     if (text.find(recordingTypeMarker) == std::string_view::npos) return std::nullopt;
     if (text.find(relayOutputMarker) == std::string_view::npos) return std::nullopt;
-    return replaceAll(text, recordingTypeMarker, standardRecordingType);
+    return replacingOccurrences(text, recordingTypeMarker, standardRecordingType);
 }
 
 void patchProfiles(const FileManager& fm, const PathLayout& layout, const std::string& backupStamp) {

@@ -1,36 +1,24 @@
 #include "services/LaunchAgent.h"
 
+#include "engine/Text.h"
+
 namespace fs = std::filesystem;
 
 namespace morvanta {
 
 namespace {
 
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
+// The four escapes, in this order: "&" first, so the ampersands the others insert stay as they are.
 std::string escaped(std::string_view value) {
-    std::string text(value);
-    text = replaceAll(std::move(text), "&", "&amp;");
-    text = replaceAll(std::move(text), "<", "&lt;");
-    text = replaceAll(std::move(text), ">", "&gt;");
-    return replaceAll(std::move(text), "\"", "&quot;");
-}
-
-// `path` as plain path text without a trailing slash.
-std::string pathText(const fs::path& path) {
-    std::string text = path.string();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
+    std::string text = replacingOccurrences(value, "&", "&amp;");
+    text = replacingOccurrences(text, "<", "&lt;");
+    text = replacingOccurrences(text, ">", "&gt;");
+    return replacingOccurrences(text, "\"", "&quot;");
 }
 
 // `folder` + "/" + `name`, as text: `name` is appended even when it holds or starts with a slash.
 std::string appendComponent(const fs::path& folder, const std::string& name) {
-    const std::string base = pathText(folder);
+    const std::string base = plainPath(folder);
     return (base == "/" ? std::string() : base) + "/" + name;
 }
 
@@ -43,7 +31,7 @@ std::string launchAgent(std::string_view label, const std::vector<std::string>& 
     std::string programArguments;
     for (const auto& argument : arguments) programArguments += stringElement(argument);
     const std::string workingLine =
-        workingDirectory ? "<key>WorkingDirectory</key>" + stringElement(pathText(*workingDirectory)) : "";
+        workingDirectory ? "<key>WorkingDirectory</key>" + stringElement(plainPath(*workingDirectory)) : "";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
