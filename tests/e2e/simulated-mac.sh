@@ -75,14 +75,16 @@ as_ana() {
 }
 
 # ---------------------------------------------------------------- the display
-DISPLAY_NAME=:99
-XAUTH_ARGS=()
+DISPLAY_NAME=
 if [ "$MODE" = demo ] && [ -n "${HOST_DISPLAY:-}" ] && xdpyinfo -display "$HOST_DISPLAY" > /dev/null 2>&1; then
     DISPLAY_NAME=$HOST_DISPLAY
     echo "Using your display $DISPLAY_NAME"
 else
-    chroot "$R" Xvfb :99 -screen 0 1280x800x24 -nolisten tcp -ac > "$OUT/xvfb.log" 2>&1 &
-    wait_for 20 xdpyinfo -display :99 > /dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
+    # Xvfb picks a free display number itself and writes it to descriptor 3.
+    chroot "$R" Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -ac 3> "$OUT/display" > "$OUT/xvfb.log" 2>&1 &
+    wait_for 20 test -s "$OUT/display" || { echo "Xvfb did not start" >&2; exit 1; }
+    DISPLAY_NAME=:$(head -1 "$OUT/display")
+    wait_for 20 xdpyinfo -display "$DISPLAY_NAME" > /dev/null 2>&1 || { echo "Xvfb did not answer" >&2; exit 1; }
 fi
 export DISPLAY=$DISPLAY_NAME
 shot() { import -window root "$OUT/$1.png" 2>/dev/null && echo "screenshot: $OUT/$1.png"; }
@@ -214,7 +216,7 @@ run_test_without_obs() {
 run_demo() {
     start_obs 1
     start_installer
-    if [ "$DISPLAY_NAME" != :99 ]; then
+    if [ "$DISPLAY_NAME" = "${HOST_DISPLAY:-none}" ]; then
         echo "The installer is open on your display, with the fake OBS running. Close its window to end."
         wait "$INSTALLER_PID" || true
     else
