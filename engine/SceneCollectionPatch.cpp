@@ -45,12 +45,20 @@ std::string describe(simdjson::error_code error) {
 // Writes a parsed document back as pretty-printed JSON with sorted keys.
 class Writer {
 public:
-    // One list of members per nesting level, made up front so that a reference to one level's
-    // list stays valid while deeper levels are written.
-    // Writes into `out`, which it clears first; its capacity is kept from earlier documents.
-    Writer(std::string& out, size_t expectedSize) : out_(out), scratch_(maxJsonDepth + 2) {
+    // Passes the text to `sink` in pieces of about a megabyte, so that a large document is never
+    // held whole in memory; `buffer` holds the piece being written. One list of members per
+    // nesting level is made up front, so that a reference to one level's list stays valid while
+    // deeper levels are written.
+    Writer(std::string& buffer, const FileManager::Sink& sink, size_t expectedSize)
+        : out_(buffer), sink_(sink), scratch_(maxJsonDepth + 2) {
         out_.clear();
-        out_.reserve(expectedSize * 5 / 2);
+        out_.reserve(std::min(flushSize + (flushSize >> 2), expectedSize * 3));
+    }
+
+    // Passes on what is left; call once at the end.
+    void finish() {
+        sink_(out_);
+        out_.clear();
     }
 
     void value(dom::element element, int depth) {
@@ -105,6 +113,7 @@ public:
 
     // Opens the next element of an array or object on its own line.
     void separator(bool& first, int depth) {
+        if (out_.size() >= flushSize) finish();
         if (!first) out_ += ',';
         first = false;
         newline(depth);
@@ -174,7 +183,10 @@ private:
         return scratch_.at(static_cast<size_t>(depth));
     }
 
+    static constexpr size_t flushSize = size_t{1} << 20;
+
     std::string& out_;
+    const FileManager::Sink& sink_;
     std::vector<std::vector<std::pair<std::string_view, dom::element>>> scratch_;
 };
 
@@ -241,32 +253,39 @@ void writeModules(Writer& writer, std::optional<dom::object> modules, const std:
 // them: on large collections most of the time goes into touching fresh memory.
 class SceneCollectionPatcher {
 public:
-    // The patched text of `bytes`, valid until the next call.
-    std::string_view patch(std::string_view bytes, const fs::path& file, const std::string& outputScriptPath) {
-        if (bytes.find('\0') != std::string_view::npos) refuse(file, "The file holds a NUL byte, which JSON never does");
-        if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-        if (bytes.size() > parser_.capacity() || parser_.max_depth() != maxJsonDepth) {
-            if (const auto error = parser_.allocate(bytes.size(), maxJsonDepth)) refuse(file, describe(error));
+    // Parses `bytes`, the content of `file`, padding it in place for the parser and restoring it
+    // afterwards. Throws as patchedSceneCollection does; the document lives until the next call.
+    void parse(std::string& bytes, const fs::path& file) {
+        if (bytes.find('\0') != std::string::npos) refuse(file, "The file holds a NUL byte, which JSON never does");
+        const size_t size = bytes.size();
+        size_ = size;
+        const size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+        if (size - start > parser_.capacity() || parser_.max_depth() != maxJsonDepth) {
+            if (const auto error = parser_.allocate(size - start, maxJsonDepth)) refuse(file, describe(error));
         }
-        input_.assign(bytes);
-        input_.append(simdjson::SIMDJSON_PADDING, ' ');
-        dom::element root;
-        if (const auto error = parser_.parse(input_.data(), bytes.size(), false).get(root)) refuse(file, describe(error));
-        if (root.is_array()) throw InstallError::command("Invalid OBS scene file: " + file.filename().string());
-        if (!root.is_object()) refuse(file, "The top level is not a JSON object or array");
+        bytes.append(simdjson::SIMDJSON_PADDING, ' ');
+        const auto error = parser_.parse(bytes.data() + start, size - start, false).get(root_);
+        bytes.resize(size);
+        if (error) refuse(file, describe(error));
+        if (root_.is_array()) throw InstallError::command("Invalid OBS scene file: " + file.filename().string());
+        if (!root_.is_object()) refuse(file, "The top level is not a JSON object or array");
+    }
 
+    // Writes the parsed document with the script entry to `sink`.
+    void write(const std::string& outputScriptPath, const FileManager::Sink& sink) {
         dom::object modulesObject;
         const std::optional<dom::object> modules =
-            root["modules"].get(modulesObject) ? std::nullopt : std::optional<dom::object>(modulesObject);
-        Writer writer(output_, bytes.size());
+            root_["modules"].get(modulesObject) ? std::nullopt : std::optional<dom::object>(modulesObject);
+        Writer writer(output_, sink, size_);
         auto writeModulesMember = [&](int depth) { writeModules(writer, modules, outputScriptPath, depth); };
-        writer.object(dom::object(root), 0, "modules", &writeModulesMember);
-        return output_;
+        writer.object(dom::object(root_), 0, "modules", &writeModulesMember);
+        writer.finish();
     }
 
 private:
     dom::parser parser_;
-    std::string input_;
+    dom::element root_;
+    size_t size_ = 0;
     std::string output_;
 };
 
@@ -283,17 +302,21 @@ std::string makeBackupStamp(std::chrono::system_clock::time_point time) {
 
 std::string patchedSceneCollection(std::string_view bytes, const fs::path& file, const std::string& outputScriptPath) {
     SceneCollectionPatcher patcher;
-    return std::string(patcher.patch(bytes, file, outputScriptPath));
+    std::string input(bytes);
+    patcher.parse(input, file);
+    std::string text;
+    patcher.write(outputScriptPath, [&text](std::string_view piece) { text.append(piece); });
+    return text;
 }
 
 void patchSceneCollections(const FileManager& fm, const std::vector<fs::path>& collections,
                            const std::string& outputScriptPath, const std::string& backupStamp) {
     SceneCollectionPatcher patcher;
     for (const auto& file : collections) {
-        const std::string original = fm.readBytes(file);
-        const std::string_view patched = patcher.patch(original, file, outputScriptPath);
+        std::string original = fm.readBytes(file);
+        patcher.parse(original, file);
         fm.writeAtomically(PathLayout::backupCopy(file, backupStamp), original);
-        fm.writeAtomically(file, patched);
+        fm.writeAtomically(file, [&](const FileManager::Sink& sink) { patcher.write(outputScriptPath, sink); });
     }
 }
 

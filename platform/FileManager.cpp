@@ -147,9 +147,11 @@ void copyTree(const fs::path& source, const fs::path& destination) {
     copyFile(source, destination, st);
 }
 
-// Writes `bytes` into a fresh temporary file beside `target` and returns its path. The file is
+// Writes what `produce` passes to its sink into a fresh temporary file beside `target` and
+// returns its path. The file is
 // flushed to disk and given `mode`. On failure nothing is left behind.
-fs::path writeTemporary(const fs::path& target, std::string_view bytes, mode_t mode) {
+fs::path writeTemporary(const fs::path& target, const std::function<void(const FileManager::Sink&)>& produce,
+                        mode_t mode) {
     std::string name(".");
     name.append(target.filename().string()).append(".morvanta-tmp-XXXXXX");
     std::string pattern = (target.parent_path() / name).string();
@@ -157,7 +159,7 @@ fs::path writeTemporary(const fs::path& target, std::string_view bytes, mode_t m
     if (fd.get() < 0) throwErrno("write", target);
     const fs::path temporary(pattern);
     try {
-        writeAll(fd.get(), bytes, target);
+        produce([&](std::string_view piece) { writeAll(fd.get(), piece, target); });
         if (::fchmod(fd.get(), mode) != 0) throwErrno("write", target);
         if (::fsync(fd.get()) != 0) throwErrno("write", target);
         if (fd.close() != 0) throwErrno("write", target);
@@ -239,6 +241,7 @@ std::string FileManager::readBytes(const fs::path& path) const {
     if (::fstat(fd.get(), &st) != 0) throwErrno("read", path);
     if (S_ISDIR(st.st_mode)) throwErrno("read", path, EISDIR);
     std::string bytes;
+    bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 64);
     bytes.resize(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0));
     size_t used = 0;
     for (;;) {
@@ -263,10 +266,14 @@ std::string FileManager::readUtf8(const fs::path& path) const {
 }
 
 void FileManager::writeAtomically(const fs::path& path, std::string_view bytes) const {
+    writeAtomically(path, [bytes](const Sink& sink) { sink(bytes); });
+}
+
+void FileManager::writeAtomically(const fs::path& path, const std::function<void(const Sink&)>& produce) const {
     const fs::path target = resolveLinks(path);
     struct stat st {};
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-    const fs::path temporary = writeTemporary(target, bytes, mode);
+    const fs::path temporary = writeTemporary(target, produce, mode);
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());

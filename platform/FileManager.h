@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,8 @@ public:
     // Sets the permission bits of the item at `path` (symbolic links followed).
     virtual void setPosixPermissions(const std::filesystem::path& path, mode_t mode) const;
 
-    // The whole content of the file at `path`.
+    // The whole content of the file at `path`. The string has room for 64 more bytes, so that a
+    // caller can pad it without copying.
     virtual std::string readBytes(const std::filesystem::path& path) const;
 
     // The whole content of the file at `path`, which must be valid UTF-8.
@@ -59,6 +61,13 @@ public:
     // replaced file keeps its mode. When `path` is a symbolic link, the file it leads to is
     // replaced and the link stays.
     virtual void writeAtomically(const std::filesystem::path& path, std::string_view bytes) const;
+
+    // Receives the pieces of a file's new content, in order.
+    using Sink = std::function<void(std::string_view piece)>;
+    // As writeAtomically, with the content produced piece by piece by `produce`, which passes
+    // each piece to the sink it is given; an exception from `produce` fails the write the same
+    // way, leaving the target untouched.
+    virtual void writeAtomically(const std::filesystem::path& path, const std::function<void(const Sink&)>& produce) const;
 
     // As writeAtomically, for a text that must be valid UTF-8.
     virtual void writeUtf8Atomically(const std::filesystem::path& path, std::string_view text) const;
