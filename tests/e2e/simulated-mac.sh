@@ -71,13 +71,19 @@ cp -a "$HOME_DIR" "$OUT/home-before"
 
 as_ana() {
     chroot --userspec=ana:ana "$R" env -i HOME=/Users/ana USER=ana LOGNAME=ana PATH=/usr/local/bin:/usr/bin:/bin \
-        DISPLAY="$DISPLAY_NAME" XDG_RUNTIME_DIR="/run/user/$ANA_UID" "$@"
+        DISPLAY="$DISPLAY_NAME" XAUTHORITY=/Users/ana/.Xauthority XDG_RUNTIME_DIR="/run/user/$ANA_UID" "$@"
 }
 
 # ---------------------------------------------------------------- the display
 DISPLAY_NAME=
 if [ "$MODE" = demo ] && [ -n "${HOST_DISPLAY:-}" ] && xdpyinfo -display "$HOST_DISPLAY" > /dev/null 2>&1; then
     DISPLAY_NAME=$HOST_DISPLAY
+    # ana needs your display's cookie to connect.
+    cookie=${XAUTHORITY:-${HOME:-/root}/.Xauthority}
+    if [ -f "$cookie" ]; then
+        install -m 0600 "$cookie" "$HOME_DIR/.Xauthority"
+        chroot "$R" chown ana:ana /Users/ana/.Xauthority
+    fi
     echo "Using your display $DISPLAY_NAME"
 else
     # Xvfb picks a free display number itself and writes it to descriptor 3.
@@ -223,7 +229,7 @@ run_demo() {
         shot 1-window
         press_install
         accept_alert 2-confirmation
-        sleep 0.3; shot 3-installing
+        sleep 0.3; shot 3-after-confirmation
         wait_for 60 obs_started_at_least 2 || true
         sleep 0.5; shot 4-installed
         kill "$INSTALLER_PID" 2>/dev/null || true
