@@ -36,7 +36,7 @@ std::string describe(simdjson::error_code error) {
         case simdjson::UTF8_ERROR:
             return "The file is not valid UTF-8 text";
         case simdjson::NUMBER_ERROR:
-            return "The JSON holds a number that is too large to keep exactly";
+            return "The JSON holds a number that is malformed or too large to keep exactly";
         default:
             return std::string("The file is not valid JSON (") + simdjson::error_message(error) + ")";
     }
