@@ -7,6 +7,7 @@
 
 #include "engine/InstallError.h"
 #include "engine/PathLayout.h"
+#include "platform/LargeMemory.h"
 #include "platform/PlatformError.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +32,9 @@ std::string describe(simdjson::error_code error) {
     switch (error) {
         case simdjson::DEPTH_ERROR:
             return "The JSON is nested more than " + std::to_string(maxJsonDepth) + " levels deep";
+        case simdjson::MEMALLOC:
+        case simdjson::CAPACITY:
+            return "There is not enough memory to read the file";
         case simdjson::EMPTY:
             return "The file is empty";
         case simdjson::UTF8_ERROR:
@@ -260,9 +264,8 @@ public:
         const size_t size = bytes.size();
         size_ = size;
         const size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-        if (size - start > parser_.capacity() || parser_.max_depth() != maxJsonDepth) {
-            if (const auto error = parser_.allocate(size - start, maxJsonDepth)) refuse(file, describe(error));
-        }
+        const size_t capacity = std::max(size - start, dom::MINIMAL_DOCUMENT_CAPACITY);
+        if (capacity > parser_.capacity() || parser_.max_depth() != maxJsonDepth) allocate(capacity, file);
         bytes.append(simdjson::SIMDJSON_PADDING, ' ');
         const auto error = parser_.parse(bytes.data() + start, size - start, false).get(root_);
         bytes.resize(size);
@@ -283,6 +286,19 @@ public:
     }
 
 private:
+    // Makes room for documents of up to `capacity` bytes. The parser's index, tape and string
+    // buffer are filled once per document; backing them with huge pages saves most of the page
+    // faults on large collections. simdjson keeps these buffers in public members (the document's
+    // are otherwise made on the first parse); the lengths advised are lower bounds of what it
+    // allocates for `capacity`.
+    void allocate(size_t capacity, const fs::path& file) {
+        if (const auto error = parser_.allocate(capacity, maxJsonDepth)) refuse(file, describe(error));
+        if (const auto error = parser_.doc.allocate(capacity)) refuse(file, describe(error));
+        if (parser_.implementation) preferHugePages(parser_.implementation->structural_indexes.get(), capacity * 4);
+        preferHugePages(parser_.doc.tape.get(), capacity * 8);
+        preferHugePages(parser_.doc.string_buf.get(), capacity / 3 * 5);
+    }
+
     dom::parser parser_;
     dom::element root_;
     size_t size_ = 0;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/LargeMemory.h"
 #include "platform/PlatformError.h"
 #include "platform/Utf8.h"
 
@@ -53,6 +54,19 @@ mode_t currentUmask() {
     const mode_t mask = ::umask(022);
     ::umask(mask);
     return mask;
+}
+
+// Reads into `buffer` until it is full or the file ends; returns the number of bytes read.
+size_t readFully(int fd, char* buffer, size_t size, const fs::path& path) {
+    size_t used = 0;
+    while (used < size) {
+        const ssize_t n = ::read(fd, buffer + used, size - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throwErrno("read", path);
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+    }
+    return used;
 }
 
 void writeAll(int fd, std::string_view bytes, const fs::path& target) {
@@ -240,20 +254,21 @@ std::string FileManager::readBytes(const fs::path& path) const {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throwErrno("read", path);
     if (S_ISDIR(st.st_mode)) throwErrno("read", path, EISDIR);
+    const size_t expected = static_cast<size_t>(st.st_size > 0 ? st.st_size : 0);
     std::string bytes;
-    bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 64);
-    bytes.resize(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0));
-    size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) bytes.resize(bytes.size() + (size_t{1} << 16));
-        const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throwErrno("read", path);
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-    }
+    bytes.reserve(expected + 64);
+    preferHugePages(bytes.data(), bytes.capacity());
+    bytes.resize(expected);
+    const size_t used = readFully(fd.get(), bytes.data(), expected, path);
     bytes.resize(used);
-    return bytes;
+    if (used < expected) return bytes;
+    // The file may hold more than its size said (a growing file, or one of /proc).
+    char more[1 << 16];
+    for (;;) {
+        const size_t n = readFully(fd.get(), more, sizeof more, path);
+        bytes.append(more, n);
+        if (n < sizeof more) return bytes;
+    }
 }
 
 std::string FileManager::readUtf8(const fs::path& path) const {

@@ -121,6 +121,22 @@ TEST_F(FileManagerTest, ReadsBytesExactly) {
     EXPECT_EQ(fm.readBytes(dir.path() / "empty"), "");
 }
 
+TEST_F(FileManagerTest, ReadsLargeFilesWithRoomToPad) {
+    std::string bytes;
+    for (int i = 0; bytes.size() < 5'000'000; ++i) bytes += std::to_string(i) + ',';
+    writeFile(dir.path() / "large.json", bytes);
+    const std::string read = fm.readBytes(dir.path() / "large.json");
+    EXPECT_EQ(read, bytes);
+    EXPECT_GE(read.capacity(), read.size() + 64);
+}
+
+TEST_F(FileManagerTest, ReadsFilesWhoseSizeIsNotKnownInAdvance) {
+    // Files of /proc report a size of 0 but have content.
+    const std::string status = fm.readBytes("/proc/self/status");
+    EXPECT_NE(status.find("Umask:"), std::string::npos);
+    EXPECT_EQ(status.back(), '\n');
+}
+
 TEST_F(FileManagerTest, ReadingAFolderSaysSo) {
     fs::create_directories(dir.path() / "basic.ini");
     EXPECT_EQ(platformErrorText([&] { fm.readBytes(dir.path() / "basic.ini"); }),
