@@ -8,15 +8,19 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 namespace fs = std::filesystem;
 
 extern char** environ;
 
 namespace morvanta::bench {
 
-std::string generateSceneCollection(size_t bytes) {
+namespace {
+
+std::string compactCollection(size_t sources) {
     std::string text = R"({"current_program_scene":"Main","current_scene":"Main","name":"Generated","sources":[)";
-    for (size_t i = 0; text.size() < bytes; ++i) {
+    for (size_t i = 0; i < sources; ++i) {
         const std::string n = std::to_string(i);
         if (i > 0) text += ',';
         text += R"({"balance":0.5,"deinterlace_mode":0,"enabled":true,"filters":[{"enabled":true,"id":"color_filter_v2",)"
@@ -31,6 +35,20 @@ std::string generateSceneCollection(size_t bytes) {
             R"("scripts-tool":[{"path":"/Users/ana/scripts/clock.lua","settings":{"format":"%H:%M"}}]},)"
             R"("scene_order":[{"name":"Main"}],"transitions":[]})";
     return text;
+}
+
+// As OBS saves collections: pretty-printed with an indent of 4, keys in OBS's own order.
+std::string prettyCollection(size_t sources) {
+    return nlohmann::ordered_json::parse(compactCollection(sources)).dump(4);
+}
+
+}  // namespace
+
+std::string generateSceneCollection(size_t bytes) {
+    constexpr size_t sample = 100;
+    const size_t base = prettyCollection(0).size();
+    const size_t perSource = (prettyCollection(sample).size() - base) / sample;
+    return prettyCollection(bytes > base ? (bytes - base + perSource - 1) / perSource : 0);
 }
 
 namespace {

@@ -7,7 +7,8 @@
 namespace morvanta::bench {
 
 // An OBS-like scene collection of about `bytes` bytes: many sources with nested settings and
-// filters, scenes with items, and a scripts-tool list.
+// filters, scenes with items, and a scripts-tool list, pretty-printed with an indent of 4 as OBS
+// saves it.
 std::string generateSceneCollection(size_t bytes);
 
 // Runs `argv` (no shell) with its output discarded and waits; returns the exit status.

@@ -81,6 +81,41 @@ void writeAll(int fd, std::string_view bytes, const fs::path& target) {
     }
 }
 
+// Writes the pieces of a temporary file in order and starts writing them to disk every few
+// megabytes, so that the final flush finds most of a large file already written while the
+// program was busy producing the rest.
+class StreamingWrite {
+public:
+    StreamingWrite(int fd, const fs::path& target) : fd_(fd), target_(target) {}
+
+    void operator()(std::string_view piece) {
+        while (!piece.empty()) {
+            const std::string_view part = piece.substr(0, writebackStep);
+            writeAll(fd_, part, target_);
+            piece.remove_prefix(part.size());
+            written_ += part.size();
+            if (written_ - started_ >= writebackStep) startWriteback();
+        }
+    }
+
+private:
+    // Only a hint: a failure to start writing shows up in the flush that follows.
+    void startWriteback() {
+#ifdef SYNC_FILE_RANGE_WRITE
+        ::sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(written_ - started_),
+                          SYNC_FILE_RANGE_WRITE);
+#endif
+        started_ = written_;
+    }
+
+    static constexpr size_t writebackStep = size_t{4} << 20;
+
+    int fd_;
+    const fs::path& target_;
+    size_t written_ = 0;
+    size_t started_ = 0;
+};
+
 // Follows symbolic links from `path` to the item they finally lead to (which may not exist).
 fs::path resolveLinks(fs::path path) {
     for (int hop = 0; hop < 40; ++hop) {
@@ -173,7 +208,8 @@ fs::path writeTemporary(const fs::path& target, const std::function<void(const F
     if (fd.get() < 0) throwErrno("write", target);
     const fs::path temporary(pattern);
     try {
-        produce([&](std::string_view piece) { writeAll(fd.get(), piece, target); });
+        StreamingWrite write(fd.get(), target);
+        produce([&write](std::string_view piece) { write(piece); });
         if (::fchmod(fd.get(), mode) != 0) throwErrno("write", target);
         if (::fsync(fd.get()) != 0) throwErrno("write", target);
         if (fd.close() != 0) throwErrno("write", target);
