@@ -331,7 +331,7 @@ void patchSceneCollections(const FileManager& fm, const std::vector<fs::path>& c
     for (const auto& file : collections) {
         std::string original = fm.readBytes(file);
         patcher.parse(original, file);
-        fm.writeAtomically(PathLayout::backupCopy(file, backupStamp), original);
+        fm.writeCopyAtomically(file, original, PathLayout::backupCopy(file, backupStamp));
         fm.writeAtomically(file, [&](const FileManager::Sink& sink) { patcher.write(outputScriptPath, sink); });
     }
 }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <random>
 
 #include "platform/LargeMemory.h"
 #include "platform/PlatformError.h"
@@ -196,14 +198,20 @@ void copyTree(const fs::path& source, const fs::path& destination) {
     copyFile(source, destination, st);
 }
 
+// The temporary name beside `target` for a file or link on its way to replacing it, with
+// `suffix` for the unique part.
+fs::path temporaryName(const fs::path& target, std::string_view suffix) {
+    std::string name(".");
+    name.append(target.filename().string()).append(".morvanta-tmp-").append(suffix);
+    return target.parent_path() / name;
+}
+
 // Writes what `produce` passes to its sink into a fresh temporary file beside `target` and
 // returns its path. The file is
 // flushed to disk and given `mode`. On failure nothing is left behind.
 fs::path writeTemporary(const fs::path& target, const std::function<void(const FileManager::Sink&)>& produce,
                         mode_t mode) {
-    std::string name(".");
-    name.append(target.filename().string()).append(".morvanta-tmp-XXXXXX");
-    std::string pattern = (target.parent_path() / name).string();
+    std::string pattern = temporaryName(target, "XXXXXX").string();
     Fd fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.get() < 0) throwErrno("write", target);
     const fs::path temporary(pattern);
@@ -223,6 +231,31 @@ fs::path writeTemporary(const fs::path& target, const std::function<void(const F
 void syncFolder(const fs::path& folder, const fs::path& target) {
     Fd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) throwErrno("write", target);
+}
+
+// Links the file `source` leads to under a fresh temporary name beside `target`; returns that
+// name, or nothing when no link can be made there.
+std::optional<fs::path> linkTemporary(const fs::path& source, const fs::path& target) {
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, 'X');
+        for (char& c : suffix) c = letters[random() % (sizeof letters - 1)];
+        fs::path temporary = temporaryName(target, suffix);
+        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) return temporary;
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// True when `temporary`, just linked, is a regular file of `size` bytes with no name but its
+// source and itself, flushed to disk.
+bool isPrivateLinkOfSize(const fs::path& temporary, size_t size) {
+    Fd fd(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 2 || static_cast<size_t>(st.st_size) != size) return false;
+    return ::fsync(fd.get()) == 0;
 }
 
 }  // namespace
@@ -328,6 +361,21 @@ void FileManager::writeAtomically(const fs::path& path, const std::function<void
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
+        throwErrno("write", target, error);
+    }
+    syncFolder(target.parent_path(), target);
+}
+
+void FileManager::writeCopyAtomically(const fs::path& source, std::string_view bytes, const fs::path& path) const {
+    const fs::path target = resolveLinks(path);
+    const auto temporary = linkTemporary(source, target);
+    if (!temporary || !isPrivateLinkOfSize(*temporary, bytes.size())) {
+        if (temporary) ::unlink(temporary->c_str());
+        return writeAtomically(path, bytes);
+    }
+    if (::rename(temporary->c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary->c_str());
         throwErrno("write", target, error);
     }
     syncFolder(target.parent_path(), target);

@@ -69,6 +69,15 @@ public:
     // way, leaving the target untouched.
     virtual void writeAtomically(const std::filesystem::path& path, const std::function<void(const Sink&)>& produce) const;
 
+    // As writeAtomically(path, bytes), for `bytes` just read whole from the file `source`, which
+    // the caller is about to replace with writeAtomically. Where the file system allows it, the
+    // file `source` leads to is linked at `path` instead of being copied, so that nothing is
+    // written; once `source` is replaced (by a new file renamed over it), `path` is the only
+    // name of the old file. It copies `bytes` instead when no link can be made there, or when
+    // the file has other names or no longer has the size of `bytes`.
+    virtual void writeCopyAtomically(const std::filesystem::path& source, std::string_view bytes,
+                                     const std::filesystem::path& path) const;
+
     // As writeAtomically, for a text that must be valid UTF-8.
     virtual void writeUtf8Atomically(const std::filesystem::path& path, std::string_view text) const;
 };

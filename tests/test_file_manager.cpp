@@ -193,6 +193,82 @@ TEST_F(FileManagerTest, AtomicWriteThroughASymbolicLinkUpdatesItsTargetAndKeepsT
     EXPECT_EQ(test::entryNames(dir.path() / "synced"), std::vector<std::string>{"Untitled.json"});
 }
 
+ino_t inodeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_ino;
+}
+
+struct CopyCase {
+    const char* name;
+    bool otherName;         // the file has a second hard link elsewhere
+    bool symlinked;         // the file is reached through a symbolic link
+    bool changedSinceRead;  // the bytes read are no longer the file's size
+    bool expectLinked;      // the copy is the old file itself rather than new bytes
+};
+
+class CopyAtomicallyTest : public FileManagerTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(CopyAtomicallyTest, KeepsTheBytesReadAfterTheSourceIsReplaced) {
+    const CopyCase& c = GetParam();
+    const fs::path file = dir.path() / "synced/Untitled.json";
+    writeFile(file, "{\"old\": true}");
+    if (c.otherName) fs::create_hard_link(file, dir.path() / "elsewhere.json");
+    fs::path source = file;
+    if (c.symlinked) {
+        fs::create_directories(dir.path() / "scenes");
+        source = dir.path() / "scenes/Untitled.json";
+        fs::create_symlink("../synced/Untitled.json", source);
+    }
+    const std::string bytes = c.changedSinceRead ? "{}" : readFile(file);
+    const ino_t original = inodeOf(file);
+    const fs::path backup = source.string() + ".morvanta-backup-S";
+    writeFile(backup, "an older backup of the same second");
+
+    fm.writeCopyAtomically(source, bytes, backup);
+    EXPECT_EQ(readFile(backup), bytes);
+    EXPECT_EQ(inodeOf(backup) == original, c.expectLinked);
+    fm.writeAtomically(source, "{\"new\": true}");
+
+    EXPECT_EQ(readFile(file), "{\"new\": true}");
+    EXPECT_EQ(readFile(backup), bytes);
+    EXPECT_FALSE(fs::is_symlink(backup));
+    EXPECT_EQ(fs::hard_link_count(backup), 1u);
+    EXPECT_EQ(fs::is_symlink(source), c.symlinked);
+    for (const auto& folder : {dir.path(), dir.path() / "synced", source.parent_path()}) {
+        for (const auto& name : test::entryNames(folder)) EXPECT_EQ(name.find("morvanta-tmp"), std::string::npos) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CopyAtomicallyTest,
+    ::testing::Values(CopyCase{"plain", false, false, false, true}, CopyCase{"otherName", true, false, false, false},
+                      CopyCase{"symlinked", false, true, false, true},
+                      CopyCase{"changedSinceRead", false, false, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileManagerTest, CopyAcrossFileSystemsWritesTheBytes) {
+    const fs::path shm = "/dev/shm";
+    struct stat here {}, there {};
+    if (::stat(dir.path().c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 || here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "needs /dev/shm on another file system";
+    }
+    TempDir other(shm);
+    writeFile(other.path() / "Untitled.json", "{}");
+    fs::create_symlink(other.path() / "Untitled.json", dir.path() / "Untitled.json");
+    fm.writeCopyAtomically(dir.path() / "Untitled.json", "{}", dir.path() / "Untitled.json.morvanta-backup-S");
+    EXPECT_EQ(readFile(dir.path() / "Untitled.json.morvanta-backup-S"), "{}");
+    EXPECT_EQ(test::entryNames(dir.path()).size(), 2u);
+}
+
+TEST_F(FileManagerTest, FailedCopyNamesTheCopy) {
+    writeFile(dir.path() / "Untitled.json", "{}");
+    const fs::path backup = dir.path() / "missing/Untitled.json.morvanta-backup-S";
+    EXPECT_EQ(platformErrorText([&] { fm.writeCopyAtomically(dir.path() / "Untitled.json", "{}", backup); }),
+              "Could not write \u201C" + backup.string() + "\u201D: No such file or directory");
+    EXPECT_EQ(test::entryNames(dir.path()), std::vector<std::string>{"Untitled.json"});
+}
+
 TEST_F(FileManagerTest, WritingInvalidUtf8TextIsRefused) {
     EXPECT_THROW(fm.writeUtf8Atomically(dir.path() / "x.ini", "\xff"), PlatformError);
     EXPECT_FALSE(fs::exists(dir.path() / "x.ini"));

@@ -12,8 +12,10 @@ namespace fs = std::filesystem;
 
 namespace morvanta::test {
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "morvanta-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+TempDir::TempDir(const fs::path& parent) {
+    std::string pattern = (parent / "morvanta-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }

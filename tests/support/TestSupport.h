@@ -16,6 +16,8 @@ namespace morvanta::test {
 class TempDir {
 public:
     TempDir();
+    // A fresh folder in `parent` instead of the temporary folder.
+    explicit TempDir(const std::filesystem::path& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
