@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -82,6 +83,12 @@ long peakMemoryOf(const std::vector<std::string>& argv) {
     rusage usage{};
     wait4(spawnQuietly(argv), &status, 0, &usage);
     return usage.ru_maxrss * 1024L;
+}
+
+void flushToDisk(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) throw std::runtime_error("cannot flush " + path.string());
+    ::close(fd);
 }
 
 ScratchDir::ScratchDir() {

@@ -17,6 +17,9 @@ int runQuietly(const std::vector<std::string>& argv);
 // The peak resident memory, in bytes, of `argv` run as a child process.
 long peakMemoryOf(const std::vector<std::string>& argv);
 
+// Flushes the file at `path` to disk.
+void flushToDisk(const std::filesystem::path& path);
+
 // A fresh folder under the temporary folder, removed at the end.
 class ScratchDir {
 public:

@@ -37,9 +37,12 @@ struct Size {
 
 const Size sizes[] = {{"10KB", 10'000}, {"1MB", 1'000'000}, {"10MB", 10'000'000}, {"50MB", 50'000'000}};
 
-void write(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+// Puts the collection alone in `dir`, written and flushed to disk as OBS left it, so that every
+// iteration of every peer starts from the same state.
+void prepare(const fs::path& dir, const fs::path& file, const std::string& bytes) {
+    for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    bench::flushToDisk(file);
 }
 
 // Runs `step` once per iteration over a fresh copy of the collection, timing only the step.
@@ -49,7 +52,7 @@ void measure(benchmark::State& state, const std::string& original, Step step) {
     const fs::path file = dir.path() / "Untitled.json";
     for (auto _ : state) {
         state.PauseTiming();
-        write(file, original);
+        prepare(dir.path(), file, original);
         state.ResumeTiming();
         step(dir.path(), file);
     }
@@ -91,7 +94,7 @@ void peakMemory(benchmark::State& state) {
     long peak = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        write(file, original);
+        prepare(dir.path(), file, original);
         state.ResumeTiming();
         peak = bench::peakMemoryOf({PATCH_ONCE, file.string()});
     }

@@ -1,7 +1,9 @@
 #include "engine/SceneCollectionPatch.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 #include <simdjson.h>
 
@@ -46,24 +48,114 @@ std::string describe(simdjson::error_code error) {
     }
 }
 
+// Collects text in a buffer and passes it to a sink in pieces of the buffer's size, so that the
+// text of a large document is never held whole. Callers ask for room, write into it directly and
+// say where they stopped.
+class TextBuffer {
+public:
+    // `storage` is kept by the caller so that its memory serves one document after another.
+    TextBuffer(std::string& storage, const FileManager::Sink& sink, size_t size) : storage_(storage), sink_(sink) {
+        if (storage_.size() < size) storage_.resize(size);
+        reset();
+    }
+
+    // Space for at least `bytes` more bytes, valid until the next call to room.
+    char* room(size_t bytes) {
+        if (static_cast<size_t>(end_ - at_) >= bytes) return at_;
+        flush();
+        if (storage_.size() < bytes) {
+            storage_.resize(bytes);
+            reset();
+        }
+        return at_;
+    }
+
+    // Marks the text up to `to`, a place inside the last room given, as written.
+    void advance(char* to) { at_ = to; }
+
+    void put(char c) { *room(1) = c, ++at_; }
+
+    void put(std::string_view text) {
+        char* to = room(text.size());
+        std::memcpy(to, text.data(), text.size());
+        at_ = to + text.size();
+    }
+
+    // Passes on the text written so far.
+    void flush() {
+        if (at_ != begin_) sink_(std::string_view(begin_, static_cast<size_t>(at_ - begin_)));
+        at_ = begin_;
+    }
+
+private:
+    void reset() {
+        begin_ = at_ = storage_.data();
+        end_ = begin_ + storage_.size();
+    }
+
+    std::string& storage_;
+    const FileManager::Sink& sink_;
+    char* begin_ = nullptr;
+    char* at_ = nullptr;
+    char* end_ = nullptr;
+};
+
+// Which bytes a JSON string cannot hold as they are.
+constexpr std::array<bool, 256> needsEscape = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c) table[static_cast<size_t>(c)] = true;
+    table['"'] = table['\\'] = true;
+    return table;
+}();
+
+// Writes `c`, one of needsEscape, at `to` as a JSON escape; returns the end of what it wrote.
+char* writeEscape(char* to, unsigned char c) {
+    static const char hex[] = "0123456789abcdef";
+    const char* shortForm = nullptr;
+    switch (c) {
+        case '"': shortForm = "\\\""; break;
+        case '\\': shortForm = "\\\\"; break;
+        case '\b': shortForm = "\\b"; break;
+        case '\f': shortForm = "\\f"; break;
+        case '\n': shortForm = "\\n"; break;
+        case '\r': shortForm = "\\r"; break;
+        case '\t': shortForm = "\\t"; break;
+        default: {
+            const char code[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            std::memcpy(to, code, sizeof code);
+            return to + sizeof code;
+        }
+    }
+    to[0] = shortForm[0];
+    to[1] = shortForm[1];
+    return to + 2;
+}
+
+// Sorts an object's members by key, keeping members of the same key in their order. Objects are
+// mostly small, where sorting in place beats a merge sort's buffer.
+template <typename Members>
+void sortByKey(Members& members) {
+    const auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (members.size() > 32) return std::stable_sort(members.begin(), members.end(), byKey);
+    for (size_t i = 1; i < members.size(); ++i) {
+        auto member = members[i];
+        size_t j = i;
+        for (; j > 0 && byKey(member, members[j - 1]); --j) members[j] = members[j - 1];
+        members[j] = member;
+    }
+}
+
 // Writes a parsed document back as pretty-printed JSON with sorted keys.
 class Writer {
 public:
-    // Passes the text to `sink` in pieces of about a megabyte, so that a large document is never
-    // held whole in memory; `buffer` holds the piece being written. One list of members per
-    // nesting level is made up front, so that a reference to one level's list stays valid while
-    // deeper levels are written.
-    Writer(std::string& buffer, const FileManager::Sink& sink, size_t expectedSize)
-        : out_(buffer), sink_(sink), scratch_(maxJsonDepth + 2) {
-        out_.clear();
-        out_.reserve(std::min(flushSize + (flushSize >> 2), expectedSize * 3));
-    }
+    // Passes the text to `sink` in pieces of about a megabyte; `storage` holds the piece being
+    // written. One list of members per nesting level is made up front, so that a reference to one
+    // level's list stays valid while deeper levels are written.
+    Writer(std::string& storage, const FileManager::Sink& sink, size_t expectedSize)
+        : out_(storage, sink, std::min(pieceSize, expectedSize * 2 + 4096)), scratch_(maxJsonDepth + 2) {}
 
     // Passes on what is left; call once at the end.
-    void finish() {
-        sink_(out_);
-        out_.clear();
-    }
+    void finish() { out_.flush(); }
 
     void value(dom::element element, int depth) {
         switch (element.type()) {
@@ -85,14 +177,14 @@ public:
         auto& fields = scratch(depth);
         for (auto field : members) fields.emplace_back(field.key, field.value);
         if (replacement != nullptr) fields.emplace_back(replaced, dom::element());
-        std::stable_sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        out_ += '{';
+        sortByKey(fields);
+        out_.put('{');
         bool first = true;
         for (size_t i = 0; i < fields.size(); ++i) {
             if (i + 1 < fields.size() && fields[i + 1].first == fields[i].first) continue;
             separator(first, depth + 1);
             string(fields[i].first);
-            out_ += ": ";
+            out_.put(std::string_view(": "));
             if (replacement != nullptr && fields[i].first == replaced) {
                 (*replacement)(depth + 1);
             } else {
@@ -106,7 +198,7 @@ public:
     void object(dom::object members, int depth) { object<void(int)>(members, depth, {}, nullptr); }
 
     void array(dom::array elements, int depth) {
-        out_ += '[';
+        out_.put('[');
         bool first = true;
         for (dom::element element : elements) {
             separator(first, depth + 1);
@@ -117,80 +209,73 @@ public:
 
     // Opens the next element of an array or object on its own line.
     void separator(bool& first, int depth) {
-        if (out_.size() >= flushSize) finish();
-        if (!first) out_ += ',';
+        if (!first) out_.put(',');
         first = false;
         newline(depth);
     }
 
     void close(bool empty, int depth, char bracket) {
         if (!empty) newline(depth);
-        out_ += bracket;
+        out_.put(bracket);
     }
 
     void newline(int depth) {
-        out_ += '\n';
-        out_.append(static_cast<size_t>(depth * indentWidth), ' ');
+        const auto indent = static_cast<size_t>(depth * indentWidth);
+        char* to = out_.room(indent + 1);
+        *to = '\n';
+        std::memset(to + 1, ' ', indent);
+        out_.advance(to + 1 + indent);
     }
 
-    void raw(std::string_view text) { out_ += text; }
+    void raw(std::string_view text) { out_.put(text); }
 
+    // Writes `text` as a JSON string, a stretch at a time so that the room asked for stays small
+    // however long the text is.
     void string(std::string_view text) {
-        out_ += '"';
-        size_t start = 0;
-        for (size_t i = 0; i < text.size(); ++i) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            if (c >= 0x20 && c != '"' && c != '\\') continue;
-            out_.append(text.substr(start, i - start));
-            escape(c);
-            start = i + 1;
+        constexpr size_t stretch = 4096;
+        out_.put('"');
+        while (!text.empty()) {
+            const std::string_view part = text.substr(0, stretch);
+            char* to = out_.room(part.size() * 6);
+            for (const char ch : part) {
+                const auto c = static_cast<unsigned char>(ch);
+                if (needsEscape[c]) {
+                    to = writeEscape(to, c);
+                } else {
+                    *to++ = ch;
+                }
+            }
+            out_.advance(to);
+            text.remove_prefix(part.size());
         }
-        out_.append(text.substr(start));
-        out_ += '"';
+        out_.put('"');
     }
 
     template <typename Integer>
     void integer(Integer number) {
-        char digits[24];
-        const auto result = std::to_chars(digits, digits + sizeof digits, number);
-        out_.append(digits, result.ptr);
+        char* to = out_.room(24);
+        out_.advance(std::to_chars(to, to + 24, number).ptr);
     }
 
     // The shortest text that reads back as the same double, always recognisable as a float.
     void floating(double number) {
-        char digits[32];
-        const auto result = std::to_chars(digits, digits + sizeof digits, number);
-        const std::string_view text(digits, static_cast<size_t>(result.ptr - digits));
-        out_ += text;
-        if (text.find_first_of(".eE") == std::string_view::npos) out_ += ".0";
+        char* to = out_.room(40);
+        char* end = std::to_chars(to, to + 32, number).ptr;
+        if (std::string_view(to, static_cast<size_t>(end - to)).find_first_of(".eE") == std::string_view::npos) {
+            *end++ = '.';
+            *end++ = '0';
+        }
+        out_.advance(end);
     }
 
 private:
-    void escape(unsigned char c) {
-        switch (c) {
-            case '"': out_ += "\\\""; return;
-            case '\\': out_ += "\\\\"; return;
-            case '\b': out_ += "\\b"; return;
-            case '\f': out_ += "\\f"; return;
-            case '\n': out_ += "\\n"; return;
-            case '\r': out_ += "\\r"; return;
-            case '\t': out_ += "\\t"; return;
-            default: {
-                static const char hex[] = "0123456789abcdef";
-                const char code[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-                out_.append(code, sizeof code);
-            }
-        }
-    }
-
     std::vector<std::pair<std::string_view, dom::element>>& scratch(int depth) {
         return scratch_.at(static_cast<size_t>(depth));
     }
 
-    static constexpr size_t flushSize = size_t{1} << 20;
+    static constexpr size_t pieceSize = size_t{1} << 20;
 
-    std::string& out_;
-    const FileManager::Sink& sink_;
+    TextBuffer out_;
     std::vector<std::vector<std::pair<std::string_view, dom::element>>> scratch_;
 };
 

@@ -87,6 +87,26 @@ TEST(SceneCollectionPatchTest, KeepsEveryOtherValueExactly) {
     EXPECT_EQ(result["nul"].get<std::string>(), std::string("a\0b", 3));
 }
 
+TEST(SceneCollectionPatchTest, LongStringsAndWideObjectsKeepTheirValues) {
+    // Escapes on both sides of every 4 KiB stretch of a long string, and objects wide enough to
+    // be sorted by a merge rather than in place, with a repeated key in each.
+    std::string text(20'000, 'x');
+    for (size_t at = 4094; at < text.size(); at += 4096) text.replace(at, 4, "\"\n\x01\\");
+    Json input = {{"long", text}};
+    std::string wide = "{";
+    for (int i = 40; i >= 0; --i) wide += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    wide += "\"k7\":\"last\"}";
+    const std::string raw = input.dump().insert(1, "\"wide\":" + wide + ",");
+    const Json result = patch(raw);
+    EXPECT_EQ(result["long"].get<std::string>(), text);
+    EXPECT_EQ(result["wide"].size(), 41u);
+    EXPECT_EQ(result["wide"]["k7"], "last");
+    EXPECT_EQ(result["wide"]["k40"], 40);
+    const std::string written = patchedSceneCollection(raw, "x.json", scriptPath);
+    EXPECT_LT(written.find("\"k0\""), written.find("\"k1\"")) << "keys in byte order";
+    EXPECT_LT(written.find("\"k39\""), written.find("\"k4\""));
+}
+
 TEST(SceneCollectionPatchTest, WritesSortedKeysAtEveryLevel) {
     const std::string text = patchedSceneCollection(R"({"z":{"b":1,"a":2},"a":0,"modules":{}})", "x.json", scriptPath);
     const auto at = [&](const std::string& piece) { return text.find(piece); };
