@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,13 +75,6 @@ int runQuietly(const std::vector<std::string>& argv) {
     int status = 0;
     waitpid(spawnQuietly(argv), &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-long peakMemoryOf(const std::vector<std::string>& argv) {
-    int status = 0;
-    rusage usage{};
-    wait4(spawnQuietly(argv), &status, 0, &usage);
-    return usage.ru_maxrss * 1024L;
 }
 
 void flushToDisk(const fs::path& path) {

@@ -14,9 +14,6 @@ std::string generateSceneCollection(size_t bytes);
 // Runs `argv` (no shell) with its output discarded and waits; returns the exit status.
 int runQuietly(const std::vector<std::string>& argv);
 
-// The peak resident memory, in bytes, of `argv` run as a child process.
-long peakMemoryOf(const std::vector<std::string>& argv);
-
 // Flushes the file at `path` to disk.
 void flushToDisk(const std::filesystem::path& path);
 

@@ -207,8 +207,8 @@ fs::path temporaryName(const fs::path& target, std::string_view suffix) {
 }
 
 // Writes what `produce` passes to its sink into a fresh temporary file beside `target` and
-// returns its path. The file is
-// flushed to disk and given `mode`. On failure nothing is left behind.
+// returns its path. The file is flushed to disk and given `mode`. On failure nothing is left
+// behind.
 fs::path writeTemporary(const fs::path& target, const std::function<void(const FileManager::Sink&)>& produce,
                         mode_t mode) {
     std::string pattern = temporaryName(target, "XXXXXX").string();
