@@ -7,11 +7,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
+#include <thread>
 
 #include "platform/LargeMemory.h"
 #include "platform/PlatformError.h"
@@ -83,39 +86,93 @@ void writeAll(int fd, std::string_view bytes, const fs::path& target) {
     }
 }
 
-// Writes the pieces of a temporary file in order and starts writing them to disk every few
-// megabytes, so that the final flush finds most of a large file already written while the
-// program was busy producing the rest.
+// Flushes a file that is being written to disk in the background, a few megabytes behind the
+// writer, so that the flush at the end has little left to do: on some disks flushing costs as
+// much as writing, and this way it overlaps with producing the rest of the content.
+class BackgroundFlush {
+public:
+    explicit BackgroundFlush(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~BackgroundFlush() { finish(); }
+    BackgroundFlush(const BackgroundFlush&) = delete;
+    BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+
+    // Tells how many bytes the writer has written so far.
+    void wrote(size_t total) {
+        {
+            const std::lock_guard lock(mutex_);
+            written_ = total;
+        }
+        wake_.notify_one();
+    }
+
+    // Stops flushing and returns the first error a flush met, or 0. The last bytes are left to
+    // the caller's own flush. Call from the writer's thread.
+    int finish() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+        return error_;
+    }
+
+    // How far behind the writer a flush is started.
+    static constexpr size_t step = size_t{4} << 20;
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || written_ - flushed_ >= step; });
+            if (stopping_) return;
+            const size_t target = written_;
+            lock.unlock();
+            const int result = ::fdatasync(fd_);
+            const int error = result == 0 ? 0 : errno;
+            lock.lock();
+            flushed_ = target;
+            if (error != 0) {
+                error_ = error;
+                return;
+            }
+        }
+    }
+
+    const int fd_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    size_t written_ = 0;
+    size_t flushed_ = 0;
+    bool stopping_ = false;
+    int error_ = 0;
+    std::thread thread_;
+};
+
+// Writes the pieces of a temporary file in order; once the file is large, flushes what is
+// written in the background (see BackgroundFlush).
 class StreamingWrite {
 public:
     StreamingWrite(int fd, const fs::path& target) : fd_(fd), target_(target) {}
 
     void operator()(std::string_view piece) {
-        while (!piece.empty()) {
-            const std::string_view part = piece.substr(0, writebackStep);
-            writeAll(fd_, part, target_);
-            piece.remove_prefix(part.size());
-            written_ += part.size();
-            if (written_ - started_ >= writebackStep) startWriteback();
-        }
+        writeAll(fd_, piece, target_);
+        written_ += piece.size();
+        if (!flush_ && written_ >= BackgroundFlush::step) flush_.emplace(fd_);
+        if (flush_) flush_->wrote(written_);
+    }
+
+    // Ends the background flushing; throws its error, if any.
+    void finish() {
+        if (!flush_) return;
+        if (const int error = flush_->finish()) throwErrno("write", target_, error);
     }
 
 private:
-    // Only a hint: a failure to start writing shows up in the flush that follows.
-    void startWriteback() {
-#ifdef SYNC_FILE_RANGE_WRITE
-        ::sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(written_ - started_),
-                          SYNC_FILE_RANGE_WRITE);
-#endif
-        started_ = written_;
-    }
-
-    static constexpr size_t writebackStep = size_t{4} << 20;
-
     int fd_;
     const fs::path& target_;
     size_t written_ = 0;
-    size_t started_ = 0;
+    std::optional<BackgroundFlush> flush_;
 };
 
 // Follows symbolic links from `path` to the item they finally lead to (which may not exist).
@@ -218,6 +275,7 @@ fs::path writeTemporary(const fs::path& target, const std::function<void(const F
     try {
         StreamingWrite write(fd.get(), target);
         produce([&write](std::string_view piece) { write(piece); });
+        write.finish();
         if (::fchmod(fd.get(), mode) != 0) throwErrno("write", target);
         if (::fsync(fd.get()) != 0) throwErrno("write", target);
         if (fd.close() != 0) throwErrno("write", target);

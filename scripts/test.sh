@@ -26,6 +26,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DMORVANTA_TSAN=ON
 cmake --build build/tsan --target flow_tests unit_tests standin_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure --timeout 600 \
-    -R '^(InstallFlow|ThreadedInstallFlow|RunnerTest|LaunchctlTest|DnsSdTest)'
+    -R '^(InstallFlow|ThreadedInstallFlow|RunnerTest|LaunchctlTest|DnsSdTest|FileManagerTest)'
 
 bash scripts/fuzz.sh 15

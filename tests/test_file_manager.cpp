@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "platform/FileManager.h"
 #include "platform/PlatformError.h"
@@ -181,6 +182,33 @@ TEST_F(FileManagerTest, FailedRenameKeepsTheOldTargetAndRemovesTheTemporaryFile)
     EXPECT_THROW(fm.writeAtomically(dir.path() / "Untitled.json", "{}"), PlatformError);
     EXPECT_TRUE(fs::is_directory(dir.path() / "Untitled.json/child"));
     EXPECT_EQ(test::entryNames(dir.path()), std::vector<std::string>{"Untitled.json"});
+}
+
+TEST_F(FileManagerTest, ALargeStreamedWriteArrivesWhole) {
+    // Large enough to be flushed in the background while it is still being written.
+    const fs::path target = dir.path() / "Big.json";
+    std::string expected;
+    fm.writeAtomically(target, [&](const FileManager::Sink& sink) {
+        for (int i = 0; i < 40; ++i) {
+            const std::string piece(size_t{1} << 19, static_cast<char>('a' + i % 26));
+            expected += piece;
+            sink(piece);
+        }
+    });
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(test::entryNames(dir.path()), std::vector<std::string>{"Big.json"});
+}
+
+TEST_F(FileManagerTest, AProducerFailingInTheMiddleOfALargeWriteLeavesTheOldFile) {
+    const fs::path target = dir.path() / "Big.json";
+    writeFile(target, "old");
+    const auto produce = [](const FileManager::Sink& sink) {
+        for (int i = 0; i < 12; ++i) sink(std::string(size_t{1} << 20, 'x'));
+        throw std::runtime_error("the producer gave up");
+    };
+    EXPECT_THROW(fm.writeAtomically(target, produce), std::runtime_error);
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(test::entryNames(dir.path()), std::vector<std::string>{"Big.json"});
 }
 
 TEST_F(FileManagerTest, AtomicWriteThroughASymbolicLinkUpdatesItsTargetAndKeepsTheLink) {
