@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <simdjson.h>
@@ -75,10 +77,18 @@ public:
 
     void put(char c) { *room(1) = c, ++at_; }
 
+    // Writes `text`; a text as large as the buffer goes to the sink directly.
     void put(std::string_view text) {
+        if (text.size() >= storage_.size() / 2) return passOn(text);
         char* to = room(text.size());
         std::memcpy(to, text.data(), text.size());
         at_ = to + text.size();
+    }
+
+    // Passes on the text written so far, then `text`.
+    void passOn(std::string_view text) {
+        flush();
+        sink_(text);
     }
 
     // Passes on the text written so far.
@@ -129,6 +139,26 @@ char* writeEscape(char* to, unsigned char c) {
     to[0] = shortForm[0];
     to[1] = shortForm[1];
     return to + 2;
+}
+
+// The length of the start of `text` that a JSON string can hold as it is. Looks at eight bytes at
+// a time: a byte below 0x20, a quote or a backslash sets the high bit of its lane, and the lowest
+// lane set is the first such byte (lanes above a set one may be set wrongly, never lanes below).
+size_t plainPrefix(std::string_view text) {
+    static_assert(std::endian::native == std::endian::little, "lanes are counted from the low end");
+    constexpr uint64_t ones = 0x0101010101010101;
+    constexpr uint64_t highs = 0x8080808080808080;
+    const auto zeroLanes = [](uint64_t word) { return (word - ones) & ~word & highs; };
+    size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + at, 8);
+        const uint64_t found = ((word - ones * 0x20) & ~word & highs) | zeroLanes(word ^ (ones * '"')) |
+                               zeroLanes(word ^ (ones * '\\'));
+        if (found != 0) return at + static_cast<size_t>(std::countr_zero(found) / 8);
+    }
+    while (at < text.size() && !needsEscape[static_cast<unsigned char>(text[at])]) ++at;
+    return at;
 }
 
 // Sorts an object's members by key, keeping members of the same key in their order. Objects are
@@ -229,24 +259,15 @@ public:
 
     void raw(std::string_view text) { out_.put(text); }
 
-    // Writes `text` as a JSON string, a stretch at a time so that the room asked for stays small
-    // however long the text is.
+    // Writes `text` as a JSON string: runs of bytes that need no escape are copied whole.
     void string(std::string_view text) {
-        constexpr size_t stretch = 4096;
         out_.put('"');
-        while (!text.empty()) {
-            const std::string_view part = text.substr(0, stretch);
-            char* to = out_.room(part.size() * 6);
-            for (const char ch : part) {
-                const auto c = static_cast<unsigned char>(ch);
-                if (needsEscape[c]) {
-                    to = writeEscape(to, c);
-                } else {
-                    *to++ = ch;
-                }
-            }
-            out_.advance(to);
-            text.remove_prefix(part.size());
+        for (;;) {
+            const size_t plain = plainPrefix(text);
+            out_.put(text.substr(0, plain));
+            if (plain == text.size()) break;
+            out_.advance(writeEscape(out_.room(6), static_cast<unsigned char>(text[plain])));
+            text.remove_prefix(plain + 1);
         }
         out_.put('"');
     }
