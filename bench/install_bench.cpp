@@ -119,9 +119,13 @@ void floorSevenStarts(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(fileWork)->Name("install/file_work")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(launchctlCommands)->Name("install/seven_launchctl_commands")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(wholeInstall)->Name("install/whole")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(floorCopyPayload)->Name("floor/copy_payload_bytes")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(floorSevenStarts)->Name("floor/seven_starts_of_true")->Unit(benchmark::kMillisecond)->UseRealTime();
+// Each reports the median of several runs: this machine's memory and disk vary from one moment to the next.
+#define MEASURED(function, name) \
+    BENCHMARK(function)->Name(name)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true)
+
+MEASURED(fileWork, "install/file_work");
+MEASURED(launchctlCommands, "install/seven_launchctl_commands");
+MEASURED(wholeInstall, "install/whole");
+MEASURED(floorCopyPayload, "floor/copy_payload_bytes");
+MEASURED(floorSevenStarts, "floor/seven_starts_of_true");
 BENCHMARK_MAIN();

@@ -66,7 +66,8 @@ void registerSize(const Size& size) {
         auto* b = benchmark::RegisterBenchmark((name + "/" + size.label).c_str(), [original, step](benchmark::State& s) {
             measure(s, *original, step);
         });
-        b->Unit(benchmark::kMillisecond)->UseRealTime();
+        // The median of several runs: this machine's memory and disk vary from one moment to the next.
+        b->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
         if (iterations > 0) b->Iterations(iterations);
     };
     add("patch", [](const fs::path&, const fs::path& file) {

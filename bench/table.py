@@ -7,8 +7,14 @@ patch_json, install_json, probe_txt = sys.argv[1:4]
 
 
 def rows(path):
+    """Each benchmark by its plain name: its median where it was repeated, else its only run."""
     with open(path) as f:
-        return {b["name"].replace("/real_time", "").split("/iterations")[0]: b for b in json.load(f)["benchmarks"]}
+        found = {}
+        for b in json.load(f)["benchmarks"]:
+            if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+                continue
+            found[b["name"].split("/iterations")[0].split("/repeats")[0].split("/real_time")[0]] = b
+        return found
 
 
 def ms(b):

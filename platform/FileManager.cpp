@@ -307,13 +307,14 @@ std::optional<fs::path> linkTemporary(const fs::path& source, const fs::path& ta
 }
 
 // True when `temporary`, just linked, is a regular file of `size` bytes with no name but its
-// source and itself, flushed to disk.
+// source and itself, whose data is flushed to disk (at no cost when it long was: the new name
+// itself is made durable by flushing the folder).
 bool isPrivateLinkOfSize(const fs::path& temporary, size_t size) {
     Fd fd(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return false;
     if (!S_ISREG(st.st_mode) || st.st_nlink != 2 || static_cast<size_t>(st.st_size) != size) return false;
-    return ::fsync(fd.get()) == 0;
+    return ::fdatasync(fd.get()) == 0;
 }
 
 }  // namespace
