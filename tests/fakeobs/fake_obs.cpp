@@ -1,8 +1,10 @@
 // A small stand-in for OBS Studio, built into tests/fixtures/OBS.app. It runs until SIGTERM.
 // Its behaviour comes from its arguments or, when started without any (as a launched bundle is),
 // from the file fake-obs.conf in $HOME: "ignore-term" makes it ignore SIGTERM, "quit-after=N"
-// makes it quit N seconds after SIGTERM. It appends what happens to $HOME/fake-obs.log.
+// makes it quit N seconds after SIGTERM ("quit-after-ms=N": N milliseconds). It appends what
+// happens to $HOME/fake-obs.log.
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,10 +37,11 @@ std::vector<std::string> settings(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     bool ignoreTerm = false;
-    int quitAfter = 0;
+    long quitAfterMs = 0;
     for (const auto& word : settings(argc, argv)) {
         if (word == "ignore-term") ignoreTerm = true;
-        if (word.rfind("quit-after=", 0) == 0) quitAfter = std::atoi(word.c_str() + 11);
+        if (word.rfind("quit-after=", 0) == 0) quitAfterMs = 1000L * std::atol(word.c_str() + 11);
+        if (word.rfind("quit-after-ms=", 0) == 0) quitAfterMs = std::atol(word.c_str() + 14);
     }
     sigset_t terms;
     sigemptyset(&terms);
@@ -50,7 +53,10 @@ int main(int argc, char** argv) {
         sigwait(&terms, &received);
         logLine("asked to quit");
         if (ignoreTerm) continue;
-        if (quitAfter > 0) sleep(static_cast<unsigned>(quitAfter));
+        if (quitAfterMs > 0) {
+            const timespec delay{quitAfterMs / 1000, (quitAfterMs % 1000) * 1'000'000};
+            nanosleep(&delay, nullptr);
+        }
         logLine("quit");
         return 0;
     }
