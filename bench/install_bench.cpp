@@ -91,6 +91,7 @@ void fileWork(benchmark::State& state) {
 void launchctlCommands(benchmark::State& state) {
     Machine& m = machine();
     const PathLayout layout(m.home);
+    Installer(FileManager::shared(), m.home, m.host).install();  // the files the agents need
     for (auto _ : state) registerServices(FileManager::shared(), m.host, layout);
 }
 

@@ -112,7 +112,7 @@ private:
                 ::waitpid(status_.pid, &status, 0);
                 break;
             }
-            ::usleep(10000);
+            ::usleep(1000);
         }
         status_.lastExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
         status_.pid = 0;

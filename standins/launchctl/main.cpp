@@ -111,7 +111,7 @@ bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(1ms);
     }
     return true;
 }
