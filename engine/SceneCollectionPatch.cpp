@@ -75,7 +75,10 @@ public:
     // Marks the text up to `to`, a place inside the last room given, as written.
     void advance(char* to) { at_ = to; }
 
-    void put(char c) { *room(1) = c, ++at_; }
+    void put(char c) {
+        *room(1) = c;
+        ++at_;
+    }
 
     // Writes `text`; a text as large as the buffer goes to the sink directly.
     void put(std::string_view text) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <system_error>
 #include <thread>
 
 #include "platform/LargeMemory.h"
@@ -158,7 +159,7 @@ public:
     void operator()(std::string_view piece) {
         writeAll(fd_, piece, target_);
         written_ += piece.size();
-        if (!flush_ && written_ >= BackgroundFlush::step) flush_.emplace(fd_);
+        if (!flush_ && !flushByItself_ && written_ >= BackgroundFlush::step) startBackgroundFlush();
         if (flush_) flush_->wrote(written_);
     }
 
@@ -169,10 +170,20 @@ public:
     }
 
 private:
+    // Without a thread to spare, the final flush does all the work.
+    void startBackgroundFlush() {
+        try {
+            flush_.emplace(fd_);
+        } catch (const std::system_error&) {
+            flushByItself_ = true;
+        }
+    }
+
     int fd_;
     const fs::path& target_;
     size_t written_ = 0;
     std::optional<BackgroundFlush> flush_;
+    bool flushByItself_ = false;
 };
 
 // Follows symbolic links from `path` to the item they finally lead to (which may not exist).
