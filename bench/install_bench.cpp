@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <vector>
 
 #include "bench/BenchSupport.h"
 #include "engine/Installer.h"
@@ -112,6 +113,36 @@ void floorCopyPayload(benchmark::State& state) {
     }
 }
 
+// Replaces `path` with a copy of itself the shortest durable way: a new file written and flushed,
+// renamed over it, the folder flushed.
+void replaceDurably(const fs::path& path) {
+    const fs::path temporary = path.parent_path() / ".floor-copy";
+    fs::copy_file(path, temporary, fs::copy_options::overwrite_existing);
+    bench::flushToDisk(temporary);
+    fs::rename(temporary, path);
+    bench::flushToDisk(path.parent_path());
+}
+
+// A lower bound for the file work as a whole: copying the payload bytes, and replacing every
+// scene collection with its own bytes durably (no reading, no parsing, no backup).
+void floorCopyPayloadAndReplaceCollections(benchmark::State& state) {
+    Machine& m = machine();
+    const fs::path target = m.dir.path() / "floor";
+    const fs::path scenes = m.home / "Library/Application Support/obs-studio/basic/scenes";
+    std::vector<fs::path> collections;
+    for (const auto& entry : fs::directory_iterator(scenes)) {
+        if (entry.path().extension() == ".json") collections.push_back(entry.path());
+    }
+    for (auto _ : state) {
+        fs::remove_all(target);
+        fs::create_directories(target);
+        for (const auto& entry : fs::directory_iterator(*m.host.resourceFolder)) {
+            fs::copy_file(entry.path(), target / entry.path().filename());
+        }
+        for (const auto& collection : collections) replaceDurably(collection);
+    }
+}
+
 void floorSevenStarts(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < 7; ++i) runProcess("/bin/true", {});
@@ -128,5 +159,6 @@ MEASURED(fileWork, "install/file_work");
 MEASURED(launchctlCommands, "install/seven_launchctl_commands");
 MEASURED(wholeInstall, "install/whole");
 MEASURED(floorCopyPayload, "floor/copy_payload_bytes");
+MEASURED(floorCopyPayloadAndReplaceCollections, "floor/copy_payload_and_replace_collections");
 MEASURED(floorSevenStarts, "floor/seven_starts_of_true");
 BENCHMARK_MAIN();
