@@ -6,9 +6,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "engine/Labels.h"
+#include "platform/Subprocess.h"
 
 namespace fs = std::filesystem;
 
@@ -75,6 +79,18 @@ int runQuietly(const std::vector<std::string>& argv) {
     int status = 0;
     waitpid(spawnQuietly(argv), &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void stopAgents(const fs::path& launchctl) {
+    const std::string domain = "gui/" + std::to_string(::getuid()) + "/";
+    for (const auto label : {relayLabel, discoveryLabel}) {
+        runProcess(launchctl.string(), {"bootout", domain + std::string(label)});
+    }
 }
 
 void flushToDisk(const fs::path& path) {

@@ -11,6 +11,12 @@ namespace morvanta::bench {
 // saves it.
 std::string generateSceneCollection(size_t bytes);
 
+// Writes `bytes` to `path`, creating its folder.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Stops both agents through the stand-in `launchctl`, whatever state they are in.
+void stopAgents(const std::filesystem::path& launchctl);
+
 // Runs `argv` (no shell) with its output discarded and waits; returns the exit status.
 int runQuietly(const std::vector<std::string>& argv);
 

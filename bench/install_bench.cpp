@@ -28,11 +28,6 @@ public:
     std::vector<RunningApplication> runningApplications() const override { return {}; }
 };
 
-void write(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // The machine every benchmark of this file works on.
 struct Machine {
     Machine() {
@@ -45,11 +40,11 @@ struct Machine {
         fs::copy_file(fs::path(BUNDLE_RESOURCES) / "morvanta-monitor-output.lua", resources / "morvanta-monitor-output.lua");
         fs::resize_file(resources / "mediamtx", 40'000'000);  // a working executable, padded to 40 MB
         const fs::path config = home / "Library/Application Support/obs-studio";
-        write(config / "user.ini", "[General]\n");
-        for (int i = 0; i < 5; ++i) write(config / ("basic/scenes/Scene " + std::to_string(i) + ".json"), bench::generateSceneCollection(1'000'000));
-        write(config / "basic/profiles/Relay/basic.ini", "[AdvOut]\nRecType=FFmpeg\nFFURL=srt://127.0.0.1:8890?streamid=publish:morvanta\n");
-        write(config / "basic/profiles/Stream/basic.ini", "[AdvOut]\nRecType=Standard\n");
-        write(config / "basic/profiles/Other/basic.ini", "[AdvOut]\nRecType=FFmpeg\nFFURL=file:///tmp/x.mkv\n");
+        bench::writeFile(config / "user.ini", "[General]\n");
+        for (int i = 0; i < 5; ++i) bench::writeFile(config / ("basic/scenes/Scene " + std::to_string(i) + ".json"), bench::generateSceneCollection(1'000'000));
+        bench::writeFile(config / "basic/profiles/Relay/basic.ini", "[AdvOut]\nRecType=FFmpeg\nFFURL=srt://127.0.0.1:8890?streamid=publish:morvanta\n");
+        bench::writeFile(config / "basic/profiles/Stream/basic.ini", "[AdvOut]\nRecType=Standard\n");
+        bench::writeFile(config / "basic/profiles/Other/basic.ini", "[AdvOut]\nRecType=FFmpeg\nFFURL=file:///tmp/x.mkv\n");
         host.workspace = &workspace;
         host.resourceFolder = resources;
         host.obsApplication = dir.path() / "Applications/OBS.app";
@@ -59,9 +54,7 @@ struct Machine {
         host.now = [] { return std::chrono::system_clock::now(); };
     }
     ~Machine() {
-        const std::string domain = "gui/" + std::to_string(::getuid()) + "/";
-        runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.relay"});
-        runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.discovery"});
+        bench::stopAgents(STANDIN_LAUNCHCTL);
     }
 
     bench::ScratchDir dir;

@@ -30,11 +30,6 @@ extern char** environ;
 
 namespace {
 
-void write(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 pid_t startFakeObs(const fs::path& home, int quitAfterMs) {
     const std::string executable = std::string(FAKE_OBS_BUNDLE) + "/Contents/MacOS/OBS";
     std::string homeVariable = "HOME=" + home.string();
@@ -60,8 +55,8 @@ Run runOnce(int quitAfterMs) {
     ::setenv("MORVANTA_LAUNCHD_STATE", (dir.path() / "launchd").c_str(), 1);
     const fs::path home = dir.path() / "home";
     const fs::path config = home / "Library/Application Support/obs-studio";
-    write(config / "user.ini", "");
-    for (int i = 0; i < 5; ++i) write(config / ("basic/scenes/S" + std::to_string(i) + ".json"), bench::generateSceneCollection(1'000'000));
+    bench::writeFile(config / "user.ini", "");
+    for (int i = 0; i < 5; ++i) bench::writeFile(config / ("basic/scenes/S" + std::to_string(i) + ".json"), bench::generateSceneCollection(1'000'000));
 
     Host host = Host::system();
     host.resourceFolder = BUNDLE_RESOURCES;
@@ -113,9 +108,7 @@ Run runOnce(int quitAfterMs) {
     run.installed = app.flow().state() == InstallFlow::State::installed;
     run.status = app.status()->text().toStdString();
     run.reaction = installingAt - obsGoneAt;
-    const std::string domain = "gui/" + std::to_string(::getuid()) + "/";
-    runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.relay"});
-    runProcess(STANDIN_LAUNCHCTL, {"bootout", domain + "com.brenmoorlabs.morvantamonitor.discovery"});
+    bench::stopAgents(STANDIN_LAUNCHCTL);
     return run;
 }
 
